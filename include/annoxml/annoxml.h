@@ -1,0 +1,5 @@
+#pragma once
+
+#include "annoxml/coco.h"
+#include "annoxml/reader.h"
+#include "annoxml/util.h"

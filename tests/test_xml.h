@@ -1,0 +1,70 @@
+// Helpers for tests that carry their XML inline.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include "annoxml/reader.h"
+
+namespace annoxml::test {
+
+inline pugi::xml_document ParseXml(const std::string& xml) {
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result = doc.load_string(xml.c_str());
+    EXPECT_TRUE(result) << result.description() << " in " << xml;
+    return doc;
+}
+
+// A folder of its own under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "annoxml-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    std::string Write(const std::string& name, const std::string& content) const {
+        const std::string file = File(name);
+        std::ofstream(file, std::ios::binary) << content;
+        return file;
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Everything that `run` writes to `stream` (std::cout or std::cerr).
+template <typename Run>
+std::string Capture(std::ostream& stream, Run run) {
+    std::ostringstream captured;
+    std::streambuf* const original = stream.rdbuf(captured.rdbuf());
+    try {
+        run();
+    } catch (...) {
+        stream.rdbuf(original);
+        throw;
+    }
+    stream.rdbuf(original);
+    return captured.str();
+}
+
+}  // namespace annoxml::test
