@@ -26,7 +26,7 @@ inline pugi::xml_document ParseXml(const std::string& xml) {
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "annoxml-XXXXXX").string();
         path_ = mkdtemp(pattern.data());
@@ -43,7 +43,7 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

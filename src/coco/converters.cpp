@@ -100,7 +100,8 @@ void AppendAnnotations(const pugi::xml_document& doc, const AnnotatedKind& kind,
     for (const FieldMap& shape : kind.read(doc)) {
         const Geometry geometry = kind.measure(kind.name, shape);
         if (!AllFinite(geometry)) {
-            FailShape(kind.name, shape, "has a coordinate, size or area that is not a finite number");
+            FailShape(kind.name, shape,
+                      "has a coordinate, size or area that is not a finite number");
         }
         Json annotation;
         annotation["id"] = annotationId;

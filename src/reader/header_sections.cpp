@@ -50,10 +50,11 @@ FieldMapList ParseLabelList(const pugi::xml_document& doc) {
     FieldMapList labels;
     for (const pugi::xpath_node& list : listQuery.evaluate_node_set(doc)) {
         for (const pugi::xpath_node& label : labelQuery.evaluate_node_set(list.node())) {
-            labels.push_back(ReadAttributes(label.node(), {{"LabelType", "LabelType"},
-                                                           {"LabelDetail", "LabelDetail"},
-                                                           {"LabelColor", "LabelColor"},
-                                                           {"LabelDescription", "LabelDescription"}}));
+            labels.push_back(
+                ReadAttributes(label.node(), {{"LabelType", "LabelType"},
+                                              {"LabelDetail", "LabelDetail"},
+                                              {"LabelColor", "LabelColor"},
+                                              {"LabelDescription", "LabelDescription"}}));
         }
     }
     return labels;

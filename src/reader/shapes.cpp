@@ -52,8 +52,8 @@ const ShapeKind kRectangle{"Rectangle", false, {kColor}, {kCenter}, {kDirectPoin
 const ShapeKind kLine{"Line", false, {kColor}, {kCenter, kStartPoint, kEndPoint}, {}, false};
 const ShapeKind kPolygon{"Polygon", false, {kColor}, {kCenter}, {kDirectPoints}, true};
 const ShapeKind kCircle{"Circle", false, {kColor}, {kCenter}, {kDirectPoints}, true};
-const ShapeKind kFreehandContour{
-    "FreehandContour", false, {kColor}, {kCenter}, {kContainedPoints}, true};
+const ShapeKind kFreehandContour{"FreehandContour",  false, {kColor}, {kCenter},
+                                 {kContainedPoints}, true};
 const ShapeKind kRuler{"Ruler", false, {kColor}, {kCenter, kStartPoint, kEndPoint}, {}, false};
 const ShapeKind kEllipse{"Ellipse",
                          false,
@@ -80,8 +80,8 @@ const ShapeKind kArrowText{"ArrowText",
                            {},
                            false};
 const ShapeKind kPolyLine{"PolyLine", true, {kColor}, {kCenter}, {kDirectPoints}, false};
-const ShapeKind kFreehandPolyLine{
-    "FreehandPolyLine", false, {kColor}, {kCenter}, {kContainedPoints}, false};
+const ShapeKind kFreehandPolyLine{"FreehandPolyLine", false, {kColor}, {kCenter},
+                                  {kContainedPoints}, false};
 const ShapeKind kAngle{"Angle", true, {kColor}, {kCenter}, {kDirectPoints}, false};
 const ShapeKind kPointObject{"PointObject", false, {kColor}, {}, {kDirectPoints}, false};
 const ShapeKind kCobbAngle{"CobbAngle", false, {kColor}, {}, kSubPartPoints, false};
@@ -97,9 +97,9 @@ std::vector<CompiledPointList> Compile(const std::vector<PointList>& lists) {
     std::vector<CompiledPointList> compiled;
     compiled.reserve(lists.size());
     for (const PointList& list : lists) {
-        compiled.push_back({list, pugi::xpath_query(list.query),
-                            list.centerQuery ? std::make_unique<pugi::xpath_query>(list.centerQuery)
-                                             : nullptr});
+        compiled.push_back(
+            {list, pugi::xpath_query(list.query),
+             list.centerQuery ? std::make_unique<pugi::xpath_query>(list.centerQuery) : nullptr});
     }
     return compiled;
 }

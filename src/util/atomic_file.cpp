@@ -1,12 +1,12 @@
 #include "util/atomic_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace annoxml::detail {
 namespace {

@@ -1,7 +1,7 @@
+#include <locale.h>
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
-#include <locale.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -44,10 +44,12 @@ std::vector<double> ParsePoints(const std::string& text) {
                 values.push_back(value);
                 break;
             case Conversion::invalid:
-                std::cerr << "Invalid argument: " << "invalid stod argument" << std::endl;
+                std::cerr << "Invalid argument: "
+                          << "invalid stod argument" << std::endl;
                 break;
             case Conversion::outOfRange:
-                std::cerr << "Out of range: " << "stod argument out of range" << std::endl;
+                std::cerr << "Out of range: "
+                          << "stod argument out of range" << std::endl;
                 break;
         }
     }
