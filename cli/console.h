@@ -1,0 +1,39 @@
+// The tool's own use of the standard streams.
+#pragma once
+
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+namespace annoxml::cli {
+
+// Swallows everything. Keeps no buffer and no state, so several threads may write at once.
+class NullBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+// While alive, std::cout goes nowhere (the library echoes every path it loads there) and the
+// tool prints its own output through out().
+class SilencedStdout {
+  public:
+    SilencedStdout();
+    ~SilencedStdout();
+    SilencedStdout(const SilencedStdout&) = delete;
+    SilencedStdout& operator=(const SilencedStdout&) = delete;
+
+    std::ostream& out() { return out_; }
+
+  private:
+    NullBuffer null_;
+    std::streambuf* original_;
+    std::ostream out_;
+};
+
+// Writes the whole text to standard error in one call, so lines from several threads stay whole.
+void WriteError(const std::string& text);
+
+bool StderrIsTerminal();
+
+}  // namespace annoxml::cli

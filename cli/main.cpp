@@ -1,0 +1,122 @@
+// annoxml: converts endoscopy annotation XML files to COCO-style JSON and shows what they hold.
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "batch_plan.h"
+#include "batch_run.h"
+#include "console.h"
+#include "read_command.h"
+
+namespace {
+
+using namespace annoxml::cli;
+
+constexpr int kUsageError = 2;
+
+struct ConvertArgs {
+    std::vector<std::string> inputs;
+    OutputChoice output;
+    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    bool quiet = false;
+};
+
+struct ReadArgs {
+    std::string input;
+    std::string section = "all";
+};
+
+CLI::App* AddConvert(CLI::App& app, ConvertArgs& args) {
+    CLI::App* command = app.add_subcommand(
+        "convert", "Convert annotation files to COCO JSON, beside each input by default");
+    command->add_option("INPUT", args.inputs, "Annotation files, or folders to search for *.xml")
+        ->required();
+    CLI::Option* output = command->add_option("-o,--output", args.output.outputFile,
+                                              "JSON file to write (only with a single input file)");
+    command
+        ->add_option("--out-dir", args.output.outDir,
+                     "Folder for the JSON files, mirroring the inputs' relative paths")
+        ->excludes(output);
+    command->add_option("-j,--jobs", args.threads, "Files converted at the same time")
+        ->check(CLI::Range(1u, 1024u))
+        ->capture_default_str();
+    command->add_flag("-q,--quiet", args.quiet, "Print only failures: no progress bar, no summary");
+    return command;
+}
+
+CLI::App* AddRead(CLI::App& app, ReadArgs& args) {
+    CLI::App* command =
+        app.add_subcommand("read", "Print the sections of an annotation file as JSON");
+    command->add_option("INPUT", args.input, "Annotation file")->required();
+    command->add_option("-s,--section", args.section, "Section to print")
+        ->check(CLI::IsMember(SectionNames()))
+        ->capture_default_str();
+    return command;
+}
+
+void CheckConvertArgs(const ConvertArgs& args) {
+    if (args.output.outputFile.empty()) {
+        return;
+    }
+    std::error_code error;
+    if (args.inputs.size() != 1 || std::filesystem::is_directory(args.inputs.front(), error)) {
+        throw CLI::ValidationError("--output",
+                                   "needs a single input file; use --out-dir for several");
+    }
+}
+
+int Convert(const ConvertArgs& args) {
+    const std::vector<Job> jobs = PlanJobs(args.inputs, args.output);
+    BatchOptions options;
+    options.threads = args.threads;
+    options.progressBar = !args.quiet && jobs.size() > 1 && StderrIsTerminal();
+    const BatchSummary summary = RunBatch(jobs, options);
+    if (!args.quiet) {
+        WriteError(SummaryLine(summary));
+    }
+    return ExitStatus(summary);
+}
+
+int Read(const ReadArgs& args, std::ostream& out) {
+    try {
+        const nlohmann::ordered_json sections = ReadSection(args.input, args.section);
+        out << sections.dump(4, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+            << '\n'
+            << std::flush;
+        return 0;
+    } catch (const std::exception& error) {
+        WriteError("annoxml: " + args.input + ": " + error.what() + "\n");
+        return 1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SilencedStdout silenced;
+    std::ostream& out = silenced.out();
+
+    CLI::App app{"Converts endoscopy annotation XML files to COCO-style JSON.", "annoxml"};
+    app.set_version_flag("--version", "annoxml " ANNOXML_VERSION);
+    app.require_subcommand(1);
+    ConvertArgs convertArgs;
+    ReadArgs readArgs;
+    const CLI::App* convert = AddConvert(app, convertArgs);
+    const CLI::App* read = AddRead(app, readArgs);
+    try {
+        app.parse(argc, argv);
+        if (*convert) {
+            CheckConvertArgs(convertArgs);
+        }
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error, out, std::cerr);
+        return status == 0 ? 0 : kUsageError;
+    }
+    if (*read) {
+        return Read(readArgs, out);
+    }
+    return Convert(convertArgs);
+}
