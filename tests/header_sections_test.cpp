@@ -92,49 +92,46 @@ FieldMap Mask(const std::string& index, const std::string& color = "",
     return {{"color", color}, {"description", description}, {"index", index}};
 }
 
-TEST(ParseLabelList, Table) {
+// The repeated sections: label entries and masks.
+TEST(ListSections, Table) {
     const struct {
         const char* name;
+        FieldMapList (*read)(const pugi::xml_document&);
         const char* xml;
         FieldMapList expected;
     } cases[] = {
-        {"none", "<A/>", {}},
-        {"all attributes",
+        {"no label list", ParseLabelList, "<A/>", {}},
+        {"all label attributes",
+         ParseLabelList,
          R"(<A><LabelList><Label LabelType="Polyp" LabelDetail="d" LabelColor="#f00" LabelDescription="x"/></LabelList></A>)",
          {Label("Polyp", "d", "#f00", "x")}},
-        {"two lists in order",
+        {"two label lists in order",
+         ParseLabelList,
          R"(<A><LabelList><Label LabelType="a"/><Label LabelType="b"/></LabelList>
             <X><LabelList><Label LabelType="c"/><Label LabelType="d"/><Label LabelType="e"/></LabelList></X></A>)",
          {Label("a"), Label("b"), Label("c"), Label("d"), Label("e")}},
-        {"only direct children of a list",
+        {"only direct children of a label list",
+         ParseLabelList,
          R"(<A><Label LabelType="out"/><LabelList><G><Label LabelType="deep"/></G><Label/></LabelList></A>)",
          {Label("")}},
         {"entities expanded, spaces normalised",
+         ParseLabelList,
          "<A><LabelList><Label LabelType=\"a&amp;b\" LabelDetail=\"x\ty\"/></LabelList></A>",
          {Label("a&b", "x y")}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ParseLabelList(ParseXml(c.xml)), c.expected);
-    }
-}
-
-TEST(ParseMask, Table) {
-    const struct {
-        const char* name;
-        const char* xml;
-        FieldMapList expected;
-    } cases[] = {
-        {"none", "<A/>", {}},
-        {"any depth, in order, shapes ignored",
+        {"no mask", ParseMask, "<A/>", {}},
+        {"masks at any depth, in order, shapes ignored",
+         ParseMask,
          R"(<A><Mask Index="1" Color="red" Description="first"><Rectangle Index="9"/></Mask>
             <B><Mask Index="2"/></B><Mask/></A>)",
          {Mask("1", "red", "first"), Mask("2"), Mask("")}},
-        {"case matters", R"(<A><mask Index="1"/><Mask index="2"/></A>)", {Mask("")}},
+        {"mask names in another case",
+         ParseMask,
+         R"(<A><mask Index="1"/><Mask index="2"/></A>)",
+         {Mask("")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ParseMask(ParseXml(c.xml)), c.expected);
+        EXPECT_EQ(c.read(ParseXml(c.xml)), c.expected);
     }
 }
 
