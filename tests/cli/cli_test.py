@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the annoxml command-line tool.
+
+Run by ctest with the environment variables ANNOXML (the built binary) and ANNOXML_SOURCE_DIR;
+the arguments select unittest test classes.
+"""
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
+SOURCE = Path(os.environ.get("ANNOXML_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+EXAMPLES = SOURCE / "examples"
+EXPECTED = SOURCE / "tests" / "cli" / "data" / "expected"
+MAIN_EXAMPLE = EXAMPLES / "colonoscopy-frame-0142.xml"
+
+GOOD_XML = """<?xml version="1.0" encoding="utf-8"?>
+<Annotation>
+  <ImageInformation><FileName>frame-{n}.png</FileName><Height>480</Height><Width>640</Width></ImageInformation>
+  <User UserID="tester" Time="2026/01/01 00:00:00"/>
+  <LabelList><Label LabelType="Polyp"/></LabelList>
+  <Rectangle Index="1" Label="Polyp"><Point>1,2</Point><Point>5,2</Point><Point>5,9</Point><Point>1,9</Point></Rectangle>
+</Annotation>"""
+MALFORMED_XML = "<Annotation><User/>"
+UNKNOWN_LABEL_XML = GOOD_XML.replace('Label="Polyp">', 'Label="Ulcer">')
+
+
+def run(*args, **kwargs):
+    return subprocess.run([BINARY, *map(str, args)], capture_output=True, text=True, timeout=120,
+                          **kwargs)
+
+
+def mask_dates(text):
+    text = re.sub(r'("year": )"[^"]*"', r'\1"<year>"', text)
+    return re.sub(r'("date_created": )"[^"]*"', r'\1"<date>"', text)
+
+
+def write_files(folder, contents_by_name):
+    for name, contents in contents_by_name.items():
+        path = Path(folder) / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(contents, encoding="utf-8")
+
+
+class TempDirTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="annoxml-cli-"))
+        self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
+
+
+class ConvertTest(TempDirTest):
+    def test_examples_match_expected_files(self):
+        result = run("convert", EXAMPLES, "--out-dir", self.tmp / "out")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, "")
+        expected = sorted(p.relative_to(EXPECTED) for p in EXPECTED.rglob("*.json"))
+        produced = sorted(p.relative_to(self.tmp / "out") for p in (self.tmp / "out").rglob("*"))
+        produced = [p for p in produced if (self.tmp / "out" / p).is_file()]
+        self.assertEqual(produced, expected)
+        for relative in expected:
+            with self.subTest(file=str(relative)):
+                actual = (self.tmp / "out" / relative).read_text(encoding="utf-8")
+                self.assertEqual(mask_dates(actual),
+                                 (EXPECTED / relative).read_text(encoding="utf-8"))
+        self.assertIn("5 files converted, 0 failed", result.stderr)
+
+    def test_output_locations(self):
+        write_files(self.tmp / "in", {"a.xml": GOOD_XML, "deep/b.xml": GOOD_XML,
+                                      "notes.txt": "not an annotation file"})
+        cases = [
+            # arguments, files expected to exist afterwards
+            (["in"], ["in/a.json", "in/deep/b.json"]),
+            (["in/a.xml"], ["in/a.json"]),
+            (["in/deep/b.xml", "-o", "single.json"], ["single.json"]),
+            (["in", "--out-dir", "mirror"], ["mirror/a.json", "mirror/deep/b.json"]),
+            (["in/deep/b.xml", "--out-dir", "flat/x"], ["flat/x/b.json"]),
+        ]
+        for args, outputs in cases:
+            with self.subTest(args=args):
+                result = run("convert", *args, cwd=self.tmp)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                for output in outputs:
+                    self.assertEqual(json.loads((self.tmp / output).read_text())["images"]["id"], 1)
+                    (self.tmp / output).unlink()
+        leftovers = sorted(str(p.relative_to(self.tmp)) for p in self.tmp.rglob("*.json"))
+        self.assertEqual(leftovers, [])
+
+    def test_many_files_on_several_threads_give_sequential_bytes(self):
+        write_files(self.tmp / "in", {f"f{n:03}.xml": GOOD_XML.format(n=n) for n in range(200)})
+        self.assertEqual(run("convert", "in", "--out-dir", "seq", "-j", 1, cwd=self.tmp).returncode, 0)
+        self.assertEqual(run("convert", "in", "--out-dir", "par", "-j", 8, cwd=self.tmp).returncode, 0)
+        for n in range(200):
+            name = f"f{n:03}.json"
+            self.assertEqual(mask_dates((self.tmp / "par" / name).read_text()),
+                             mask_dates((self.tmp / "seq" / name).read_text()), name)
+
+
+class ReadTest(unittest.TestCase):
+    def test_every_section_is_json_on_stdout(self):
+        kinds = {"image": dict, "user": dict, "labels": list, "masks": list, "shapes": dict,
+                 "all": dict}
+        for section, kind in kinds.items():
+            with self.subTest(section=section):
+                result = run("read", MAIN_EXAMPLE, "--section", section)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIsInstance(json.loads(result.stdout), kind)
+
+    def test_all_sections_hold_what_the_file_holds(self):
+        result = run("read", MAIN_EXAMPLE)
+        sections = json.loads(result.stdout)
+        self.assertEqual(list(sections), ["image", "user", "labels", "masks", "shapes"])
+        self.assertEqual(sections["image"]["height"], "1080")
+        self.assertIn("Œdème", [label["LabelType"] for label in sections["labels"]])
+        self.assertIn("Œdème", result.stdout, "non-ASCII text is written as it is, not escaped")
+        self.assertEqual(len(sections["shapes"]), 15)
+        self.assertTrue(all(sections["shapes"].values()), "the example has every shape kind")
+        self.assertEqual([m["index"] for m in sections["masks"]], ["1", "2"])
+        self.assertEqual(sections["shapes"]["Ellipse"][0]["mask_id"], "2")
+
+    def test_unreadable_file_is_reported_on_stderr_only(self):
+        result = run("read", "no-such-file.xml")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, "")
+        self.assertRegex(result.stderr, r"^annoxml: no-such-file\.xml: Failed to load xml file: ")
+
+
+class FailuresTest(TempDirTest):
+    def test_bad_files_are_reported_and_the_good_ones_converted(self):
+        write_files(self.tmp / "in", {"1-good.xml": GOOD_XML, "2-broken.xml": MALFORMED_XML,
+                                      "3-good.xml": GOOD_XML, "sub/4-label.xml": UNKNOWN_LABEL_XML})
+        result = run("convert", "in", "-j", 2, cwd=self.tmp)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, "")
+        lines = result.stderr.splitlines()
+        self.assertIn("annoxml: in/2-broken.xml: Failed to load xml file: ", result.stderr)
+        self.assertIn("annoxml: in/sub/4-label.xml: invalid map<K, T> key", lines)
+        self.assertEqual(lines[-1][:len("annoxml: 2 files converted, 2 failed in ")],
+                         "annoxml: 2 files converted, 2 failed in ")
+        self.assertEqual(sorted(p.name for p in self.tmp.rglob("*.json")),
+                         ["1-good.json", "3-good.json"])
+
+    def test_unwritable_out_dir_is_reported_per_file(self):
+        write_files(self.tmp / "in", {"a.xml": GOOD_XML, "sub/b.xml": GOOD_XML})
+        (self.tmp / "blocker").write_text("a regular file where a folder is needed")
+        for out_dir in ["blocker/out", "blocker"]:
+            with self.subTest(out_dir=out_dir):
+                result = run("convert", "in", "--out-dir", out_dir, "--quiet", cwd=self.tmp)
+                self.assertEqual(result.returncode, 1)
+                lines = result.stderr.splitlines()
+                self.assertEqual(len(lines), 2, result.stderr)
+                self.assertEqual(sorted(line.split(":")[1] for line in lines),
+                                 [" in/a.xml", " in/sub/b.xml"])
+        self.assertEqual(list(self.tmp.rglob("*.json")), [])
+        self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+
+    def test_outputs_that_would_destroy_data_are_refused(self):
+        write_files(self.tmp, {"x/same.xml": GOOD_XML, "y/same.xml": GOOD_XML,
+                               "data.json": GOOD_XML})
+        clash = run("convert", "x", "y", "--out-dir", "out", cwd=self.tmp)
+        self.assertEqual(clash.returncode, 1)
+        self.assertIn("annoxml: y/same.xml: output out/same.json is also the output of x/same.xml",
+                      clash.stderr)
+        overwrite = run("convert", "data.json", cwd=self.tmp)
+        self.assertEqual(overwrite.returncode, 1)
+        self.assertEqual((self.tmp / "data.json").read_text(), GOOD_XML)
+
+
+class UsageTest(unittest.TestCase):
+    def test_usage_errors_exit_2(self):
+        cases = [
+            ["convert", MAIN_EXAMPLE, MAIN_EXAMPLE, "-o", "x.json"],
+            ["convert", EXAMPLES / "batch", "-o", "x.json"],
+            ["convert", MAIN_EXAMPLE, "-o", "x.json", "--out-dir", "out"],
+            ["convert", MAIN_EXAMPLE, "-j", 0],
+            ["convert"],
+            ["convert", MAIN_EXAMPLE, "--no-such-option"],
+            ["read", MAIN_EXAMPLE, "--section", "everything"],
+            ["read", MAIN_EXAMPLE, MAIN_EXAMPLE],
+            [],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertEqual(result.stdout, "")
+                self.assertIn("--help", result.stderr)
+        self.assertFalse(Path("x.json").exists())
+
+    def test_help_and_version_on_stdout(self):
+        for args in [["--help"], ["convert", "--help"], ["read", "--help"], ["--version"]]:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 0)
+                self.assertRegex(result.stdout, r"Usage: annoxml|^annoxml \d+\.\d+\.\d+$")
+
+
+class InterruptTest(TempDirTest):
+    FILES = 4000
+
+    def test_interrupted_run_leaves_only_complete_files(self):
+        write_files(self.tmp / "in", {f"f{n:04}.xml": GOOD_XML.format(n=n)
+                                      for n in range(self.FILES)})
+        process = subprocess.Popen([BINARY, "convert", "in", "-j", "2"], cwd=self.tmp,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        while not any((self.tmp / "in").glob("*.json")) and process.poll() is None:
+            time.sleep(0.002)
+        process.send_signal(signal.SIGINT)
+        stdout, stderr = process.communicate(timeout=120)
+
+        outputs = list((self.tmp / "in").glob("*.json"))
+        if process.returncode == 0 and len(outputs) == self.FILES:
+            self.skipTest("the run finished before the signal arrived")
+        self.assertEqual(process.returncode, 130, stderr)
+        self.assertEqual(stdout, "")
+        self.assertIn("stopped by signal 2", stderr)
+        self.assertLess(len(outputs), self.FILES)
+        self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+        for output in outputs:
+            json.loads(output.read_text())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v", *sys.argv[1:]])
