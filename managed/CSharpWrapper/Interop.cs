@@ -33,7 +33,7 @@ namespace CSharpWrapper
             {
                 size = PathEncoding.GetByteCount(value);
             }
-            catch (ArgumentOutOfRangeException)
+            catch (ArgumentException)
             {
                 // More bytes than an int counts.
                 throw new ArgumentOutOfRangeException(OversizeText);
