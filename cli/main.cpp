@@ -86,6 +86,10 @@ int Read(const ReadArgs& args, std::ostream& out) {
         out << sections.dump(4, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
             << '\n'
             << std::flush;
+        if (!out) {
+            WriteError("annoxml: cannot write to standard output\n");
+            return 1;
+        }
         return 0;
     } catch (const std::exception& error) {
         WriteError("annoxml: " + args.input + ": " + error.what() + "\n");
