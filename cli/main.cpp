@@ -40,9 +40,10 @@ CLI::App* AddConvert(CLI::App& app, ConvertArgs& args) {
         ->add_option("--out-dir", args.output.outDir,
                      "Folder for the JSON files, mirroring the inputs' relative paths")
         ->excludes(output);
-    command->add_option("-j,--jobs", args.threads, "Files converted at the same time")
-        ->check(CLI::Range(1u, 1024u))
-        ->capture_default_str();
+    command
+        ->add_option("-j,--jobs", args.threads,
+                     "Files converted at the same time (default: the machine's hardware threads)")
+        ->check(CLI::Range(1u, 1024u));
     command->add_flag("-q,--quiet", args.quiet, "Print only failures: no progress bar, no summary");
     return command;
 }
