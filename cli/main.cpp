@@ -84,9 +84,7 @@ int Convert(const ConvertArgs& args) {
 int Read(const ReadArgs& args, std::ostream& out) {
     try {
         const nlohmann::ordered_json sections = ReadSection(args.input, args.section);
-        out << sections.dump(4, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-            << '\n'
-            << std::flush;
+        out << sections.dump(4) << '\n' << std::flush;
         if (!out) {
             WriteError("annoxml: cannot write to standard output\n");
             return 1;

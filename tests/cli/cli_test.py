@@ -125,11 +125,18 @@ class ReadTest(unittest.TestCase):
         self.assertEqual([m["index"] for m in sections["masks"]], ["1", "2"])
         self.assertEqual(sections["shapes"]["Ellipse"][0]["mask_id"], "2")
 
-    def test_unreadable_file_is_reported_on_stderr_only(self):
-        result = run("read", "no-such-file.xml")
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stdout, "")
-        self.assertRegex(result.stderr, r"^annoxml: no-such-file\.xml: Failed to load xml file: ")
+    def test_unreadable_files_are_reported_on_stderr_only(self):
+        with tempfile.TemporaryDirectory(prefix="annoxml-cli-") as tmp:
+            bad_text = Path(tmp) / "bad-text.xml"
+            bad_text.write_bytes(GOOD_XML.replace("tester", "te\xffster").encode("latin-1"))
+            cases = {"no-such-file.xml": "Failed to load xml file: ",
+                     str(bad_text): ".*invalid UTF-8 byte"}
+            for path, message in cases.items():
+                with self.subTest(path=path):
+                    result = run("read", path)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.stdout, "")
+                    self.assertRegex(result.stderr, "^annoxml: " + re.escape(path) + ": " + message)
 
 
 class FailuresTest(TempDirTest):
