@@ -25,15 +25,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static Dictionary<string, string> ParseImageInformationWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseImageInformation);
-            try
-            {
-                return Interop.ToDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseImageInformation, Interop.ToDictionary, NativeMethods.annoxml_field_map_free);
         }
 
         /// <summary>The annotating user: "mode", "state", "time" and "user_id".</summary>
@@ -42,15 +34,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static Dictionary<string, string> ParseUserInformationWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseUserInformation);
-            try
-            {
-                return Interop.ToDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseUserInformation, Interop.ToDictionary, NativeMethods.annoxml_field_map_free);
         }
 
         /// <summary>The labels of every <c>LabelList</c>, one dictionary per <c>Label</c>.</summary>
@@ -59,15 +43,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseLabelListWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseLabelList);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseLabelList, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The masks, one dictionary per <c>Mask</c> element.</summary>
@@ -76,15 +52,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseMaskWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseMask);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseMask, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Rectangle</c> shapes, one dictionary per element, in document order.</summary>
@@ -93,15 +61,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseRectangleAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseRectangleAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseRectangleAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Circle</c> shapes, one dictionary per element, in document order.</summary>
@@ -110,15 +70,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseCircleAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseCircleAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseCircleAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Ellipse</c> shapes, one dictionary per element, in document order.</summary>
@@ -127,15 +79,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseEllipseAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseEllipseAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseEllipseAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Polygon</c> shapes, one dictionary per element, in document order.</summary>
@@ -144,15 +88,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParsePolygonAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParsePolygonAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParsePolygonAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>FreehandContour</c> shapes, one dictionary per element, in document order.</summary>
@@ -161,15 +97,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseFreehandContourAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseFreehandContourAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseFreehandContourAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Line</c> shapes, one dictionary per element, in document order.</summary>
@@ -178,15 +106,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseLineAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseLineAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseLineAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Ruler</c> shapes, one dictionary per element, in document order.</summary>
@@ -195,15 +115,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseRulerAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseRulerAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseRulerAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Text</c> shapes, one dictionary per element, in document order.</summary>
@@ -212,15 +124,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseTextAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseTextAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseTextAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>ArrowText</c> shapes, one dictionary per element, in document order.</summary>
@@ -229,15 +133,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseArrowTextAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseArrowTextAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseArrowTextAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>PolyLine</c> shapes, one dictionary per element, in document order.</summary>
@@ -246,15 +142,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParsePolyLineAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParsePolyLineAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParsePolyLineAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>FreehandPolyLine</c> shapes, one dictionary per element, in document order.</summary>
@@ -263,15 +151,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseFreehandPolyLineAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseFreehandPolyLineAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseFreehandPolyLineAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Angle</c> shapes, one dictionary per element, in document order.</summary>
@@ -280,15 +160,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseAngleAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseAngleAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseAngleAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>PointObject</c> shapes, one dictionary per element, in document order.</summary>
@@ -297,15 +169,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParsePointObjectAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParsePointObjectAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParsePointObjectAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>CobbAngle</c> shapes, one dictionary per element, in document order.</summary>
@@ -314,15 +178,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseCobbAngleAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseCobbAngleAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseCobbAngleAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>The <c>Deviation</c> shapes, one dictionary per element, in document order.</summary>
@@ -331,15 +187,7 @@ namespace CSharpWrapper
         /// <exception cref="AnnotationXmlException">The native library failed, for example on a file that cannot be loaded.</exception>
         public static List<Dictionary<string, string>> ParseDeviationAnnotationsWithPath(string path)
         {
-            IntPtr nativeResult = Interop.Read(path, NativeMethods.annoxml_ParseDeviationAnnotations);
-            try
-            {
-                return ConvertNativeVectorMapToManagedListDictionary(nativeResult);
-            }
-            finally
-            {
-                NativeMethods.annoxml_field_map_list_free(nativeResult);
-            }
+            return Interop.ReadAndRelease(path, NativeMethods.annoxml_ParseDeviationAnnotations, ConvertNativeVectorMapToManagedListDictionary, NativeMethods.annoxml_field_map_list_free);
         }
 
         /// <summary>

@@ -87,6 +87,23 @@ namespace CSharpWrapper
             return result;
         }
 
+        /// <summary>
+        /// Reads with the native reader, converts its owned result, and releases that result
+        /// whether or not the conversion succeeds.
+        /// </summary>
+        internal static T ReadAndRelease<T>(string path, NativeReader reader, Func<IntPtr, T> convert, Action<IntPtr> release)
+        {
+            IntPtr nativeResult = Read(path, reader);
+            try
+            {
+                return convert(nativeResult);
+            }
+            finally
+            {
+                release(nativeResult);
+            }
+        }
+
         /// <summary>Decodes <paramref name="size"/> UTF-8 bytes of native text.</summary>
         internal static string ToManagedString(IntPtr data, UIntPtr size)
         {
