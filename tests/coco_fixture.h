@@ -1,6 +1,7 @@
 // Converting inline XML texts through the whole conversion and reading the result back.
 #pragma once
 
+#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -12,12 +13,9 @@ namespace annoxml::test {
 
 inline std::string WithHeader(const std::string& body, const std::string& labels = "Polyp,Ulcer") {
     std::string labelList;
-    std::string::size_type start = 0;
-    while (start <= labels.size() && !labels.empty()) {
-        const auto end = labels.find(',', start);
-        labelList += "<Label LabelType=\"" + labels.substr(start, end - start) + "\"/>";
-        if (end == std::string::npos) break;
-        start = end + 1;
+    std::istringstream names(labels);
+    for (std::string name; std::getline(names, name, ',');) {
+        labelList += "<Label LabelType=\"" + name + "\"/>";
     }
     return "<Annotation><ImageInformation><FileName>img.png</FileName><Height>480</Height>"
            "<Width>640</Width></ImageInformation><User UserID=\"u\" Time=\"t\"/>"

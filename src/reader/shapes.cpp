@@ -1,4 +1,5 @@
 // The fifteen shape readers: one algorithm, driven by a table of per-kind parameters.
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,7 +134,7 @@ FieldMap ReadShape(const ShapeKind& kind, const std::vector<CompiledPointList>& 
     }
     if (kind.recordsMask) {
         const pugi::xml_node parent = shape.parent();
-        if (std::string(parent.name()) == "Mask") {
+        if (std::strcmp(parent.name(), "Mask") == 0) {
             fields["mask_id"] = parent.attribute("Index").value();
         }
     }
