@@ -1,5 +1,7 @@
 #pragma once
 
 #include "annoxml/coco.h"
+#include "annoxml/dataset.h"
+#include "annoxml/frame.h"
 #include "annoxml/reader.h"
 #include "annoxml/util.h"

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -11,9 +12,7 @@
 namespace annoxml::detail {
 namespace {
 
-[[noreturn]] void Fail(const std::string& path, int error) {
-    throw std::runtime_error("Cannot write " + path + ": " + std::strerror(error));
-}
+constexpr std::size_t kBufferSize = 1 << 16;
 
 // A name beside `path` that no other writer in this or another process uses at the same time.
 std::string TemporaryName(const std::string& path) {
@@ -31,7 +30,7 @@ int CreateTemporary(const std::string& path, std::string& name) {
     }
 }
 
-int WriteAll(int fd, const std::string& content) {
+int WriteAll(int fd, std::string_view content) {
     std::size_t written = 0;
     while (written < content.size()) {
         const ssize_t n = write(fd, content.data() + written, content.size() - written);
@@ -46,23 +45,66 @@ int WriteAll(int fd, const std::string& content) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, const std::string& content) {
-    std::string temporary;
-    const int fd = CreateTemporary(path, temporary);
-    if (fd < 0) {
-        Fail(path, errno);
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+    fd_ = CreateTemporary(path_, temporary_);
+    if (fd_ < 0) {
+        const int error = errno;
+        temporary_.clear();
+        Fail(error);
     }
-    int error = WriteAll(fd, content);
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
+    buffer_.reserve(kBufferSize);
+}
+
+OutputFile::~OutputFile() {
+    if (fd_ >= 0) {
+        close(fd_);
     }
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
+    if (!temporary_.empty()) {
+        unlink(temporary_.c_str());
     }
-    if (error != 0) {
-        unlink(temporary.c_str());
-        Fail(path, error);
+}
+
+void OutputFile::Fail(int error) {
+    throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(error));
+}
+
+void OutputFile::Flush() {
+    if (const int error = WriteAll(fd_, buffer_)) {
+        Fail(error);
     }
+    buffer_.clear();
+}
+
+void OutputFile::Write(std::string_view bytes) {
+    if (buffer_.size() + bytes.size() > kBufferSize) {
+        Flush();
+        if (bytes.size() >= kBufferSize) {
+            if (const int error = WriteAll(fd_, bytes)) {
+                Fail(error);
+            }
+            return;
+        }
+    }
+    buffer_.append(bytes);
+}
+
+void OutputFile::Commit() {
+    Flush();
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        Fail(errno);
+    }
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        Fail(errno);
+    }
+    temporary_.clear();
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view content) {
+    OutputFile file(path);
+    file.Write(content);
+    file.Commit();
 }
 
 }  // namespace annoxml::detail

@@ -1,0 +1,84 @@
+// Data sets: many frames into one standard COCO instances file, with the category, rename and
+// split rules that every export shares.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "annoxml/export.h"
+#include "annoxml/frame.h"
+
+namespace annoxml {
+
+struct Category {
+    int id = 0;
+    std::string name;
+    std::string supercategory;
+    std::string color;  // LabelColor where the name first appeared, "" when unknown
+};
+
+struct SplitShare {
+    std::string name;  // "train", "val", "test", ...
+    double share = 0;
+};
+
+enum class GroupBy { File, Folder };
+
+struct DatasetOptions {
+    // OLD -> NEW label names, applied before categories are resolved.
+    std::vector<std::pair<std::string, std::string>> renames;
+    // A fixed category list that keeps its ids; a label not in it fails its file. Without it the
+    // categories are the union of label names in order of first appearance, ids from 1.
+    std::optional<std::vector<Category>> categories;
+    // Empty: one data set. Otherwise frames are assigned by a stable hash of their group key.
+    std::vector<SplitShare> splits;
+    std::uint64_t seed = 0;
+    GroupBy groupBy = GroupBy::File;
+};
+
+// One annotation file to read, as listed from the inputs a user gave.
+struct FrameSource {
+    std::string path;    // to open
+    std::string folder;  // relative folder below the input folder given, "" for an input file
+};
+
+// Every input file as is, and every *.xml below each input folder sorted by path in byte order.
+// Throws std::runtime_error naming a folder that cannot be listed.
+ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs);
+
+// A frame as it enters a data set: labels renamed, every region's category resolved, its split
+// and data-set file name known.
+struct DatasetFrame {
+    Frame frame;
+    std::string fileName;          // folder + "/" + FileName, or FileName alone
+    std::string split;             // "" without splits
+    std::vector<int> categoryIds;  // one per region of frame.regions
+};
+
+// Resolves categories and splits for frames offered in data-set order. Not thread-safe: frames
+// are read on many threads but admitted on one, in order, so ids do not depend on timing.
+class ANNOXML_API DatasetCatalog {
+  public:
+    explicit DatasetCatalog(DatasetOptions options);
+
+    // Renames labels, resolves categories and assigns the split. Throws FrameError (and adds
+    // nothing) when a region's label is not in a fixed category list.
+    DatasetFrame Admit(Frame frame, const FrameSource& source);
+
+    const std::vector<Category>& categories() const { return categories_; }
+    const DatasetOptions& options() const { return options_; }
+
+  private:
+    DatasetOptions options_;
+    std::vector<Category> categories_;
+};
+
+// The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
+ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,
+                                           const std::vector<SplitShare>& splits,
+                                           std::uint64_t seed);
+
+}  // namespace annoxml
