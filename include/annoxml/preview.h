@@ -1,0 +1,49 @@
+// Static HTML pages that draw every shape of many frames in inline SVG, with an index of
+// statistics, categories, pages and failed files. No network, no scripts, no external files.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "annoxml/export.h"
+#include "annoxml/frame.h"
+#include "annoxml/stats.h"
+
+namespace annoxml {
+
+// One frame as an <svg> element in image coordinates (viewBox="0 0 width height"): regions filled
+// translucent in their label's colour, marks with their measures, a <title> on every shape.
+// `background`: a neutral rectangle of the image's size under the shapes, for frames whose image
+// is not shown. Stroke widths and text outlines come from the page's style sheet.
+ANNOXML_API std::string RenderFrameSvg(const Frame& frame, bool background = true);
+
+struct PreviewOptions {
+    std::string outDir;     // created when missing
+    std::string imagesDir;  // "" : images are looked for beside each annotation file only
+    std::size_t pageSize = 100;
+};
+
+// Writes DIR/page-0001.html, ... as frames are added (in display order) and DIR/index.html on
+// Finish(). Each file appears complete or not at all; a writer destroyed before Finish() leaves
+// the pages completed so far and no index.
+class ANNOXML_API PreviewWriter {
+  public:
+    explicit PreviewWriter(PreviewOptions options);
+    ~PreviewWriter();
+    PreviewWriter(const PreviewWriter&) = delete;
+    PreviewWriter& operator=(const PreviewWriter&) = delete;
+
+    void Add(const Frame& frame);
+    void AddFailure(const std::string& path, const std::string& message);
+    void Finish();
+
+    const Statistics& statistics() const;
+    std::size_t pages() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace annoxml
