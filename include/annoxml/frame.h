@@ -107,6 +107,16 @@ struct Frame {
 class ANNOXML_API FrameError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+    FrameError(const std::string& source, const std::string& detail)
+        : std::runtime_error(source + ": " + detail), source_(source), detail_(detail) {}
+
+    const std::string& source() const { return source_; }
+    // The message without the file: "Circle with Index 3: no Center".
+    const std::string& detail() const { return detail_; }
+
+  private:
+    std::string source_;
+    std::string detail_;
 };
 
 // Reads a loaded document; `source` names it in errors. Throws FrameError.
