@@ -35,6 +35,8 @@ enum class ShapeKind {
 // The element name: "Rectangle", "FreehandContour", ...
 ANNOXML_API const char* KindName(ShapeKind kind);
 ANNOXML_API bool HasArea(ShapeKind kind);
+// How messages name a shape: "Circle with Index 3", "Circle without Index".
+ANNOXML_API std::string ShapeName(ShapeKind kind, const std::string& index);
 
 struct Point {
     double x = 0;

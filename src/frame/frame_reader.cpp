@@ -56,9 +56,7 @@ class ShapeReader {
         : source_(source), kind_(kind), node_(node), index_(node.attribute("Index").value()) {}
 
     [[noreturn]] void Fail(const std::string& problem) const {
-        const std::string shape = std::string(KindName(kind_)) +
-                                  (index_.empty() ? " without Index" : " with Index " + index_);
-        throw FrameError(source_, shape + ": " + problem);
+        throw FrameError(source_, ShapeName(kind_, index_) + ": " + problem);
     }
 
     // The points of the `Point` elements directly inside the shape.
@@ -394,6 +392,11 @@ const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].nam
 
 bool HasArea(ShapeKind kind) {
     return static_cast<int>(kind) <= static_cast<int>(ShapeKind::Ellipse);
+}
+
+std::string ShapeName(ShapeKind kind, const std::string& index) {
+    return std::string(KindName(kind)) +
+           (index.empty() ? " without Index" : " with Index " + index);
 }
 
 Frame ReadFrame(const pugi::xml_document& doc, const std::string& source) {
