@@ -1,4 +1,5 @@
 #include <clocale>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -283,9 +284,10 @@ TEST(RenderFrameSvg, EveryShapeHasAHoverTitleWithItsKindIndexLabelAndDescription
     for (const pugi::xpath_node& node : doc.select_nodes("/svg/g/title")) {
         titles.push_back(node.node().text().get());
     }
-    EXPECT_EQ(titles, (std::vector<std::string>{"Rectangle, Index 6\nLabel: Polyp\nPolyp box",
-                                                "PointObject, Index 17\nLabel: Polyp\nClip placed",
-                                                "Deviation, Index 19"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Rectangle with Index 6\nLabel: Polyp\nPolyp box",
+                                        "PointObject with Index 17\nLabel: Polyp\nClip placed",
+                                        "Deviation with Index 19"}));
 }
 
 TEST(RenderFrameSvg, EscapesEveryTextTakenFromTheFile) {
@@ -301,7 +303,7 @@ TEST(RenderFrameSvg, EscapesEveryTextTakenFromTheFile) {
     const pugi::xml_document doc = ParseSvg(svg);
     EXPECT_EQ(Texts(doc), (std::vector<std::string>{hostile, hostile}));
     EXPECT_EQ(std::string(doc.select_node("/svg/g/title").node().text().get()),
-              "Rectangle, Index " + hostile + "\nLabel: " + hostile + "\n" + hostile);
+              "Rectangle with Index " + hostile + "\nLabel: " + hostile + "\n" + hostile);
 }
 
 TEST(RenderFrameSvg, ANonPositiveSizeStillGivesAValidViewBox) {
@@ -318,6 +320,29 @@ TEST(RenderFrameSvg, NumbersIgnoreTheProcessLocale) {
     const std::string svg = RenderFrameSvg(frame);
     std::setlocale(LC_NUMERIC, previous.c_str());
     EXPECT_THAT(svg, HasSubstr("points=\"1.5,2.25 3,4 0,9\""));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RenderFrameSvg, DrawsEveryShapeOfTheExampleFrame) {
+    const Frame frame = ReadFrame(ANNOXML_TEST_DATA "/../../examples/colonoscopy-frame-0142.xml");
+    const pugi::xml_document doc = ParseSvg(RenderFrameSvg(frame));
+    EXPECT_STREQ(doc.child("svg").attribute("viewBox").value(), "0 0 1350 1080");
+    EXPECT_EQ(doc.select_nodes("/svg/g[@class='region']").size(), 9u);
+    EXPECT_EQ(doc.select_nodes("/svg/g[@class='mark']").size(), 10u);
+    std::set<std::string> kinds;
+    for (const pugi::xpath_node& node : doc.select_nodes("/svg/g/title")) {
+        const std::string title = node.node().text().get();
+        kinds.insert(title.substr(0, title.find(' ')));
+    }
+    EXPECT_EQ(kinds.size(), 15u);
+    // Ruler (560,380)-(688,452), Angle at (1120,905), Cobb lines (640,260)-(760,340) and
+    // (660,380)-(800,300): lengths and angles computed by hand.
+    EXPECT_EQ(Texts(doc),
+              (std::vector<std::string>{"146.9 px", "Polyp 9 mm, Paris 0-Is, snare resection",
+                                        "Sickerblutung nach Abtragung", "116.6°", "63.4°"}));
 }
 
 }  // namespace

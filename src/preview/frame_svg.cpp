@@ -81,10 +81,10 @@ std::string Opacity(const char* attribute, double opacity) {
                         : std::string(" ") + attribute + "=\"" + FormatNumber(opacity, 3) + "\"";
 }
 
-// "Polygon, Index 3", then the label, the description and the mask, one a line.
+// "Polygon with Index 3", then the label, the description and the mask, one a line.
 std::string HoverTitle(ShapeKind kind, const std::string& index, const std::string& label,
                        const std::string& description, const std::optional<std::string>& mask) {
-    std::string title = std::string(KindName(kind)) + ", Index " + index;
+    std::string title = ShapeName(kind, index);
     if (!label.empty()) title += "\nLabel: " + label;
     if (!description.empty()) title += "\n" + description;
     if (mask) title += "\nMask " + *mask;
