@@ -9,7 +9,9 @@
 #include "batch_plan.h"
 #include "batch_run.h"
 #include "console.h"
+#include "preview_command.h"
 #include "read_command.h"
+#include "stats_command.h"
 
 namespace {
 
@@ -109,6 +111,10 @@ int main(int argc, char** argv) {
     ReadArgs readArgs;
     const CLI::App* convert = AddConvert(app, convertArgs);
     const CLI::App* read = AddRead(app, readArgs);
+    PreviewArgs previewArgs;
+    const CLI::App* preview = AddPreview(app, previewArgs);
+    StatsArgs statsArgs;
+    const CLI::App* stats = AddStats(app, statsArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -120,6 +126,12 @@ int main(int argc, char** argv) {
     }
     if (*read) {
         return Read(readArgs, out);
+    }
+    if (*preview) {
+        return RunPreview(previewArgs);
+    }
+    if (*stats) {
+        return RunStats(statsArgs, out);
     }
     return Convert(convertArgs);
 }

@@ -17,11 +17,12 @@ nav{margin:.5rem 0 1rem}nav a{margin-right:1.2em}
 table{border-collapse:collapse;margin-bottom:1rem}
 th,td{padding:.15rem .7rem;text-align:left;border-bottom:1px solid #ddd}td.n{text-align:right}
 .swatch{display:inline-block;width:1em;height:1em;margin-right:.5em;vertical-align:-.15em;border:1px solid #0005}
-.failed code{word-break:break-all}
-.frame{background:#fff;border:1px solid #ccc;margin:0 0 1.5rem;padding:.4rem 1rem 1rem;max-width:960px;
-content-visibility:auto;contain-intrinsic-size:auto 700px}
-.frame h2{font-size:1rem;margin:.2rem 0;word-break:break-all}.frame h2 a{color:#888;margin-right:.5em}
-.meta{color:#555;margin:.2rem 0 .6rem;word-break:break-all}
+.failed code{overflow-wrap:anywhere}
+.frames{display:grid;grid-template-columns:repeat(auto-fill,minmax(440px,1fr));gap:1rem}
+.frame{background:#fff;border:1px solid #ccc;padding:.4rem .8rem .8rem;min-width:0;
+content-visibility:auto;contain-intrinsic-size:auto 480px}
+.frame h2{font-size:1rem;margin:.2rem 0;overflow-wrap:anywhere}.frame h2 a{color:#888;margin-right:.5em}
+.meta{color:#555;margin:.2rem 0 .6rem;overflow-wrap:anywhere}
 .view{position:relative;width:100%;background:#808080}
 .view img,.view svg{position:absolute;left:0;top:0;width:100%;height:100%;display:block}
 .shapes *{vector-effect:non-scaling-stroke}

@@ -26,12 +26,13 @@ struct PreviewWriter::State {
         pages.push_back({frames + 1, 0, "", ""});
         page->Write(detail::DocumentStart("Annotation preview, page " + std::to_string(number)));
         page->Write(detail::PageNavigation(number - 1, 0));
-        page->Write("<h1>Page " + std::to_string(number) + "</h1>\n");
+        page->Write("<h1>Page " + std::to_string(number) + "</h1>\n<main class=\"frames\">\n");
     }
 
     // The next page is known to exist only once a frame for it arrives.
     void ClosePage(bool more) {
         const std::size_t number = pages.size();
+        page->Write("</main>\n");
         page->Write(detail::PageNavigation(number - 1, more ? number + 1 : 0));
         page->Write(detail::DocumentEnd());
         page->Commit();
