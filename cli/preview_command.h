@@ -3,18 +3,18 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include <CLI/CLI.hpp>
+
+#include "frame_pipeline.h"
 
 namespace annoxml::cli {
 
 struct PreviewArgs {
-    std::vector<std::string> inputs;
+    FrameOptions frames;
     std::string outDir;
     std::string imagesDir;
     std::size_t pageSize = 100;
-    bool quiet = false;
 };
 
 CLI::App* AddPreview(CLI::App& app, PreviewArgs& args);

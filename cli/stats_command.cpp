@@ -2,7 +2,6 @@
 
 #include "annoxml/stats.h"
 #include "console.h"
-#include "pending_frames.h"
 
 namespace annoxml::cli {
 
@@ -11,31 +10,30 @@ CLI::App* AddStats(CLI::App& app, StatsArgs& args) {
         "stats",
         "Count frames, frames without regions, shapes per kind, regions per category, masks "
         "and failed files; print them as tables, or as JSON with --json");
-    command->add_option("INPUT", args.inputs, "Annotation files, or folders to search for *.xml")
-        ->required();
-    command->add_flag("--json", args.json, "Print one JSON object instead of tables");
+    AddInputOptions(*command, args.frames);
+    command->add_flag("--json", args.json, "Print one JSON object instead of the tables");
     return command;
 }
 
 int RunStats(const StatsArgs& args, std::ostream& out) {
-    try {
-        Statistics statistics;
-        const PendingSummary summary = ReadFramesInOrder(
-            args.inputs, [&](const Frame& frame) { statistics.Add(frame); },
-            [&](const std::string& path, const std::string& message) {
-                statistics.AddFailure(path, message);
-            });
+    Statistics statistics;
+    const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) {
+        if (item.frame) {
+            statistics.Add(*item.frame);
+        } else {
+            statistics.AddFailure(item.source->path, item.error);
+        }
+        return std::string();
+    });
+    if (summary.stopSignal == 0) {
         out << (args.json ? StatisticsJson(statistics, 2) + "\n" : StatisticsTable(statistics))
             << std::flush;
         if (!out) {
             WriteError("annoxml: cannot write to standard output\n");
             return 1;
         }
-        return summary.failed == 0 ? 0 : 1;
-    } catch (const std::exception& error) {
-        WriteError(std::string("annoxml: ") + error.what() + "\n");
-        return 1;
     }
+    return FinishRun(summary, args.frames.quiet);
 }
 
 }  // namespace annoxml::cli

@@ -2,15 +2,15 @@
 #pragma once
 
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include <CLI/CLI.hpp>
+
+#include "frame_pipeline.h"
 
 namespace annoxml::cli {
 
 struct StatsArgs {
-    std::vector<std::string> inputs;
+    FrameOptions frames;
     bool json = false;
 };
 
