@@ -17,7 +17,7 @@ inline constexpr std::size_t kShapeKindCount = 15;
 
 struct CategoryCount {
     std::string name;
-    std::string color;  // the LabelColor where the name first appeared
+    std::string color;  // the first non-empty LabelColor given for the name
     std::size_t regions = 0;
 };
 
