@@ -40,8 +40,9 @@ int RunPreview(const PreviewArgs& args) {
         if (summary.stopSignal == 0) {
             writer.Finish();
             if (!args.frames.quiet) {
-                WriteError("annoxml: " + std::to_string(writer.pages()) + " pages and " +
-                           args.outDir + "/index.html written\n");
+                const std::size_t pages = writer.pages();
+                WriteError("annoxml: wrote " + args.outDir + "/index.html and " +
+                           std::to_string(pages) + (pages == 1 ? " page\n" : " pages\n"));
             }
         }
         return FinishRun(summary, args.frames.quiet);
