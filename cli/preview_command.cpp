@@ -2,6 +2,7 @@
 
 #include "annoxml/preview.h"
 #include "console.h"
+#include "frame_sink.h"
 
 namespace annoxml::cli {
 
@@ -28,14 +29,7 @@ CLI::App* AddPreview(CLI::App& app, PreviewArgs& args) {
 int RunPreview(const PreviewArgs& args) {
     try {
         PreviewWriter writer({args.outDir, args.imagesDir, args.pageSize});
-        const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) {
-            if (item.frame) {
-                writer.Add(*item.frame);
-            } else {
-                writer.AddFailure(item.source->path, item.error);
-            }
-            return std::string();
-        });
+        const BatchSummary summary = RunFrames(args.frames, CollectInto(writer));
         // Stopped early: the pages completed so far stay, but no index claims a partial count.
         if (summary.stopSignal == 0) {
             writer.Finish();

@@ -2,6 +2,7 @@
 
 #include "annoxml/stats.h"
 #include "console.h"
+#include "frame_sink.h"
 
 namespace annoxml::cli {
 
@@ -17,14 +18,7 @@ CLI::App* AddStats(CLI::App& app, StatsArgs& args) {
 
 int RunStats(const StatsArgs& args, std::ostream& out) {
     Statistics statistics;
-    const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) {
-        if (item.frame) {
-            statistics.Add(*item.frame);
-        } else {
-            statistics.AddFailure(item.source->path, item.error);
-        }
-        return std::string();
-    });
+    const BatchSummary summary = RunFrames(args.frames, CollectInto(statistics));
     if (summary.stopSignal == 0) {
         out << (args.json ? StatisticsJson(statistics, 2) + "\n" : StatisticsTable(statistics))
             << std::flush;

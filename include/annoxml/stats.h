@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "annoxml/export.h"
@@ -58,14 +57,21 @@ class ANNOXML_API Statistics {
 // Every kind, in the order of ShapeKind.
 ANNOXML_API const std::array<ShapeKind, kShapeKindCount>& AllShapeKinds();
 
-// The headline counts with their names: frames, without regions, regions, marks, masks, regions
-// in masks, failed files; shared by the terminal table and the preview's index.
-ANNOXML_API std::vector<std::pair<std::string, std::size_t>> StatisticsSummary(
-    const Statistics& statistics);
+// One headline count: its JSON key and its name in tables.
+struct SummaryCount {
+    const char* key;    // "frames_without_regions"
+    const char* label;  // "without regions"
+    std::size_t count = 0;
+};
 
-// One JSON object: {"frames", "frames_without_regions", "regions", "marks", "masks",
-// "regions_in_masks", "shapes": {kind: count, ...}, "categories": [{"name", "color",
-// "regions"}], "failures": count, "failed": [{"path", "message"}]}. `indent` < 0: compact.
+// Frames, without regions, regions, marks, masks, regions in masks, failures: shared by the
+// terminal table, the JSON and the preview's index.
+ANNOXML_API std::vector<SummaryCount> StatisticsSummary(const Statistics& statistics);
+
+// One JSON object: the summary's counts by key ("frames", "frames_without_regions", "regions",
+// "marks", "masks", "regions_in_masks", "failures"), then "shapes": {kind: count, ...},
+// "categories": [{"name", "color", "regions"}] and "failed": [{"path", "message"}].
+// `indent` < 0: compact.
 ANNOXML_API std::string StatisticsJson(const Statistics& statistics, int indent = -1);
 
 // The same as aligned text tables for a terminal.

@@ -43,6 +43,13 @@ std::string CountTable(const std::vector<std::pair<std::string, std::size_t>>& r
     return html + "</table>\n";
 }
 
+std::string SummaryTable(const Statistics& statistics) {
+    std::vector<std::pair<std::string, std::size_t>> rows;
+    for (const SummaryCount& row : StatisticsSummary(statistics))
+        rows.push_back({row.label, row.count});
+    return CountTable(rows);
+}
+
 std::string KindTable(const Statistics& statistics) {
     std::vector<std::pair<std::string, std::size_t>> rows;
     for (ShapeKind kind : AllShapeKinds())
@@ -135,8 +142,7 @@ std::string FrameSection(const Frame& frame, std::size_t number, const std::stri
 
 std::string IndexPage(const Statistics& statistics, const std::vector<PageEntry>& pages) {
     std::string html = DocumentStart("Annotation preview");
-    html += "<h1>Annotation preview</h1>\n<h2>Statistics</h2>\n" +
-            CountTable(StatisticsSummary(statistics));
+    html += "<h1>Annotation preview</h1>\n<h2>Statistics</h2>\n" + SummaryTable(statistics);
     html += "<h2>Categories</h2>\n" + Legend(statistics);
     html += "<h2>Pages</h2>\n" + PageList(pages);
     html += "<h2>Failed files</h2>\n" + FailureList(statistics);

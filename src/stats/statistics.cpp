@@ -54,15 +54,15 @@ std::size_t Statistics::marks() const {
     return std::accumulate(shapes_.begin(), shapes_.end(), std::size_t{0}) - regions();
 }
 
-std::vector<std::pair<std::string, std::size_t>> StatisticsSummary(const Statistics& statistics) {
+std::vector<SummaryCount> StatisticsSummary(const Statistics& statistics) {
     return {
-        {"frames", statistics.frames()},
-        {"without regions", statistics.framesWithoutRegions()},
-        {"regions", statistics.regions()},
-        {"marks", statistics.marks()},
-        {"masks", statistics.masks()},
-        {"regions in masks", statistics.regionsInMasks()},
-        {"failed files", statistics.failures().size()},
+        {"frames", "frames", statistics.frames()},
+        {"frames_without_regions", "without regions", statistics.framesWithoutRegions()},
+        {"regions", "regions", statistics.regions()},
+        {"marks", "marks", statistics.marks()},
+        {"masks", "masks", statistics.masks()},
+        {"regions_in_masks", "regions in masks", statistics.regionsInMasks()},
+        {"failures", "failed files", statistics.failures().size()},
     };
 }
 
@@ -78,18 +78,13 @@ std::string StatisticsJson(const Statistics& statistics, int indent) {
     for (const FailedFile& failure : statistics.failures()) {
         failed.push_back({{"path", failure.path}, {"message", failure.message}});
     }
-    const nlohmann::ordered_json json = {
-        {"frames", statistics.frames()},
-        {"frames_without_regions", statistics.framesWithoutRegions()},
-        {"regions", statistics.regions()},
-        {"marks", statistics.marks()},
-        {"masks", statistics.masks()},
-        {"regions_in_masks", statistics.regionsInMasks()},
-        {"shapes", shapes},
-        {"categories", categories},
-        {"failures", statistics.failures().size()},
-        {"failed", failed},
-    };
+    nlohmann::ordered_json json = nlohmann::ordered_json::object();
+    for (const SummaryCount& summary : StatisticsSummary(statistics)) {
+        json[summary.key] = summary.count;
+    }
+    json["shapes"] = shapes;
+    json["categories"] = categories;
+    json["failed"] = failed;
     // Replace: a label or a path with bytes that are not UTF-8 must not stop the report.
     return json.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -120,12 +115,14 @@ std::string Table(const std::string& title, const std::vector<Row>& rows) {
 std::string StatisticsTable(const Statistics& statistics) {
     const auto count = [](std::size_t n) { return std::to_string(n); };
     std::vector<Row> summary;
-    for (const auto& [name, value] : StatisticsSummary(statistics))
-        summary.push_back({name, count(value)});
+    for (const SummaryCount& row : StatisticsSummary(statistics)) {
+        summary.push_back({row.label, count(row.count)});
+    }
     std::string text = Table("Frames", summary);
     std::vector<Row> kinds;
-    for (ShapeKind kind : AllShapeKinds())
+    for (ShapeKind kind : AllShapeKinds()) {
         kinds.push_back({KindName(kind), count(statistics.shapes(kind))});
+    }
     text += "\n" + Table("Shapes per kind", kinds);
     std::vector<Row> categories;
     for (const CategoryCount& category : statistics.categories()) {
