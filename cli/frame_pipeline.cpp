@@ -219,6 +219,7 @@ void AddCatalogOptions(CLI::App& command, FrameOptions& options) {
                     "split)")
         ->check(CLI::IsMember({"file", "folder"}))
         ->capture_default_str();
+    command.parse_complete_callback([&options] { options.dataset = ToDatasetOptions(options); });
 }
 
 void AddFrameOptions(CLI::App& command, FrameOptions& options) {

@@ -25,11 +25,15 @@ struct FrameOptions {
     std::string groupBy = "file";
     unsigned threads = 1;
     bool quiet = false;
+    // The catalog options checked and converted, set when the command line is parsed.
+    DatasetOptions dataset;
 };
 
 // Registers INPUT..., -j and -q on `command`.
 void AddInputOptions(CLI::App& command, FrameOptions& options);
-// Registers --rename, --categories, --split, --seed and --group-by on `command`.
+// Registers --rename, --categories, --split, --seed and --group-by on `command`, and fills
+// `options.dataset` from them once the command line is parsed (through the command's
+// parse_complete_callback: a bad value is a usage error).
 void AddCatalogOptions(CLI::App& command, FrameOptions& options);
 // Both.
 void AddFrameOptions(CLI::App& command, FrameOptions& options);

@@ -286,6 +286,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
         frame_.user = user_.attribute("UserID").value();
         frame_.captured = user_.attribute("Time").value();
         CheckRegionLabels();
+        CheckText();
         return std::move(frame_);
     }
 
@@ -373,6 +374,32 @@ class FrameBuilder : public pugi::xml_tree_walker {
             if (!HasLabel(region.label)) {
                 shape.Fail("label " + Quoted(region.label) + " is not in the label list");
             }
+        }
+    }
+
+    // Every output is UTF-8 text; a file whose bytes are not fails here, naming where.
+    void CheckText() const {
+        const auto check = [this](std::initializer_list<const std::string*> texts,
+                                  const std::string& where) {
+            for (const std::string* text : texts) {
+                if (!detail::IsValidUtf8(*text)) {
+                    Fail(where + "text that is not valid UTF-8");
+                }
+            }
+        };
+        check({&frame_.fileName, &frame_.user, &frame_.captured}, "ImageInformation or User: ");
+        for (const Label& label : frame_.labels) check({&label.name, &label.color}, "LabelList: ");
+        for (const Mask& mask : frame_.masks) {
+            check({&mask.index, &mask.description, &mask.color}, "Mask: ");
+        }
+        for (const Region& region : frame_.regions) {
+            check({&region.index, &region.label, &region.description, &region.color,
+                   region.mask ? &*region.mask : &region.index},
+                  std::string(KindName(region.kind)) + ": ");
+        }
+        for (const Mark& mark : frame_.marks) {
+            check({&mark.index, &mark.label, &mark.description, &mark.color, &mark.text},
+                  std::string(KindName(mark.kind)) + ": ");
         }
     }
 
