@@ -8,6 +8,7 @@
 
 #include "batch_plan.h"
 #include "batch_run.h"
+#include "check_command.h"
 #include "console.h"
 #include "dataset_command.h"
 #include "read_command.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
     const CLI::App* read = AddRead(app, readArgs);
     DatasetArgs datasetArgs;
     const CLI::App* dataset = AddDataset(app, datasetArgs);
+    CheckArgs checkArgs;
+    const CLI::App* check = AddCheck(app, checkArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -126,6 +129,9 @@ int main(int argc, char** argv) {
     }
     if (*dataset) {
         return RunDataset(datasetArgs);
+    }
+    if (*check) {
+        return RunCheck(checkArgs, out);
     }
     return Convert(convertArgs);
 }
