@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """End-to-end tests of `annoxml preview` and `annoxml stats` on small trees of files."""
 import json
+import signal
+import subprocess
 import sys
+import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from cli_test import EXAMPLES, GOOD_XML, MALFORMED_XML, SKIPPED, TempDirTest, run, write_files  # noqa: E402
+from cli_test import BINARY, EXAMPLES, GOOD_XML, MALFORMED_XML, SKIPPED, TempDirTest, run, write_files  # noqa: E402
 
 RICH_XML = """<?xml version="1.0" encoding="utf-8"?>
 <Annotation>
@@ -134,6 +137,28 @@ class PreviewTest(TempDirTest):
         self.assertTrue(result.stderr.startswith(f"annoxml: Cannot create {self.tmp / 'taken' / 'out'}: "),
                         result.stderr)
         self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+
+    def test_an_interrupted_run_keeps_complete_pages_and_writes_no_index(self):
+        files = 4000
+        write_files(self.tmp / "in", {f"f{n:04}.xml": GOOD_XML.format(n=n) for n in range(files)})
+        process = subprocess.Popen([BINARY, "preview", "in", "--out-dir", "out", "--page-size", "10",
+                                    "-j", "2"], cwd=self.tmp, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        while not any((self.tmp / "out").glob("page-*.html")) and process.poll() is None:
+            time.sleep(0.002)
+        process.send_signal(signal.SIGINT)
+        _, stderr = process.communicate(timeout=120)
+        if process.returncode == 0:
+            self.skipTest("the run finished before the signal arrived")
+        self.assertEqual(process.returncode, 130, stderr)
+        self.assertIn("stopped by signal 2", stderr)
+        self.assertFalse((self.tmp / "out" / "index.html").exists())
+        self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+        pages = sorted((self.tmp / "out").glob("page-*.html"))
+        self.assertLess(len(pages), files // 10)
+        for page in pages:
+            self.assertEqual(page.read_text().count('<section class="frame"'), 10, page)
+            self.assertTrue(page.read_text().endswith("</html>\n"), page)
 
 
 if __name__ == "__main__":
