@@ -2,6 +2,9 @@
 // same bytes, same exception (type and message), same reports on standard error, and an output
 // left untouched on failure. Dates are the only values that vary; both sides run in the same
 // test, so they agree.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -241,3 +244,53 @@ TEST(StreamedConversion, SameOutcomeAsTheTreeForRandomDocuments) {
 }
 
 }  // namespace
+
+// Numbers written by the shortcut for short decimals and by the library's Grisu2 must agree on
+// every value: short decimals of every length and scale, values near powers of two, and doubles
+// of random bits.
+TEST(StreamedConversion, NumbersWrittenAsTheLibraryWritesThem) {
+    std::mt19937_64 random(11);
+    std::string points;
+    char text[64];
+    for (int i = 0; i < 30000; ++i) {
+        switch (i % 4) {
+            case 0: {  // a decimal of up to 15 digits with up to 9 places
+                const int digits = 1 + static_cast<int>(random() % 15);
+                const int places = static_cast<int>(random() % std::min(digits + 1, 10));
+                std::string number = std::to_string(random() % 1000000000000000ull)
+                                         .substr(0, static_cast<std::size_t>(digits));
+                if (places > 0)
+                    number.insert(number.size() - static_cast<std::size_t>(places), ".");
+                points += (random() % 2 ? "-" : "") + number;
+                break;
+            }
+            case 1:  // powers of two and their neighbours, whose intervals are lopsided
+                std::snprintf(text, sizeof text, "%.17g",
+                              std::nextafter(std::ldexp(1.0, static_cast<int>(random() % 80) - 30),
+                                             random() % 2 ? 0.0 : 1e300));
+                points += text;
+                break;
+            case 2: {  // random bits
+                const std::uint64_t bits = random();
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                std::snprintf(text, sizeof text, "%.17g", std::isfinite(value) ? value : 1.5);
+                points += text;
+                break;
+            }
+            default:  // short decimals at scales from 1e-9 to 1e16
+                std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 6),
+                              static_cast<double>(random() % 100000) *
+                                  std::pow(10.0, static_cast<int>(random() % 26) - 14));
+                points += text;
+        }
+        points += i % 2 ? "</Point><Point>" : ",";
+    }
+    const std::string xml =
+        "<A><User/><LabelList><Label LabelType=\"p\"/></LabelList><Circle Label=\"p\"><Center>0,0"
+        "</Center><Point>" +
+        points + "0</Point></Circle></A>";
+    TempDir dir;
+    const Outcome reference = ExpectSameOutcome(dir.Write("in.xml", xml), "numbers");
+    EXPECT_EQ(reference.error, "");
+}

@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +13,53 @@ namespace annoxml::detail {
 namespace {
 
 constexpr std::size_t kMaxNumberLength = 64;
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+constexpr double kMaxShortDigits = 1e15;
+// The library's limits for fixed notation (to_chars: -4 and digits10).
+constexpr int kMinFixedExponent = -4;
+constexpr int kMaxFixedExponent = 15;
+
+double NextAbove(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    ++bits;
+    std::memcpy(&value, &bits, sizeof bits);
+    return value;
+}
+
+// Coordinates are mostly short decimals. When the decimal D with at most 15 digits and at most 8
+// places that `value` reads from exists, it is the only decimal of 15 digits or fewer that reads
+// as `value`, and the library's Grisu2 writes exactly its digits, provided that D does not lie at
+// the very edge of value's rounding interval (Grisu2 narrows the interval by a tiny fraction of
+// an ulp). So: find D, prove it reads as `value` (one correctly rounded division), require a wide
+// margin from the edge (the exact remainder from fma), and lay the digits out with the library's
+// own format_buffer. Anything else goes through the library's to_chars.
+bool WriteShortDecimal(double value, char*& out) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-8 && magnitude < kMaxShortDigits)) return false;
+    for (int places = 0; places < static_cast<int>(std::size(kPowersOfTen)); ++places) {
+        const double scale = kPowersOfTen[places];
+        const double digits = std::nearbyint(magnitude * scale);
+        if (digits >= kMaxShortDigits) return false;
+        if (digits / scale != magnitude) continue;
+        const double remainder = std::fma(-magnitude, scale, digits);  // exact
+        // A fifth of an ulp: the interval below a power of two is half as wide as above it.
+        if (std::fabs(remainder) > 0.2 * (NextAbove(magnitude) - magnitude) * scale) return false;
+        auto integer = static_cast<std::uint64_t>(digits);
+        int exponent = -places;
+        while (integer % 10 == 0) {
+            integer /= 10;
+            ++exponent;
+        }
+        if (std::signbit(value)) *out++ = '-';
+        char* const end = std::to_chars(out, out + kMaxNumberLength - 1, integer).ptr;
+        out = nlohmann::detail::dtoa_impl::format_buffer(out, static_cast<int>(end - out), exponent,
+                                                         kMinFixedExponent, kMaxFixedExponent);
+        return true;
+    }
+    return false;
+}
 
 // Printable ASCII without '"' and '\\': copied as it stands by dump().
 bool NeedsNoEscape(std::string_view text) {
@@ -129,9 +178,12 @@ void JsonStream::Number(double value) {
     }
     BeginItem();
     Reserve(kMaxNumberLength);
-    char* const out = buffer_.get() + used_;
-    used_ += static_cast<std::size_t>(
-        nlohmann::detail::to_chars(out, out + kMaxNumberLength, value) - out);
+    char* const start = buffer_.get() + used_;
+    char* out = start;
+    if (!WriteShortDecimal(value, out)) {
+        out = nlohmann::detail::to_chars(start, start + kMaxNumberLength, value);
+    }
+    used_ += static_cast<std::size_t>(out - start);
 }
 
 void JsonStream::String(std::string_view text) {
