@@ -8,7 +8,9 @@
 
 #include "batch_plan.h"
 #include "batch_run.h"
+#include "check_command.h"
 #include "console.h"
+#include "dataset_command.h"
 #include "read_command.h"
 
 namespace {
@@ -109,6 +111,10 @@ int main(int argc, char** argv) {
     ReadArgs readArgs;
     const CLI::App* convert = AddConvert(app, convertArgs);
     const CLI::App* read = AddRead(app, readArgs);
+    DatasetArgs datasetArgs;
+    const CLI::App* dataset = AddDataset(app, datasetArgs);
+    CheckArgs checkArgs;
+    const CLI::App* check = AddCheck(app, checkArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -120,6 +126,12 @@ int main(int argc, char** argv) {
     }
     if (*read) {
         return Read(readArgs, out);
+    }
+    if (*dataset) {
+        return RunDataset(datasetArgs);
+    }
+    if (*check) {
+        return RunCheck(checkArgs, out);
     }
     return Convert(convertArgs);
 }

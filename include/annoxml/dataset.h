@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -39,14 +41,22 @@ struct DatasetOptions {
     GroupBy groupBy = GroupBy::File;
 };
 
+// A category list as JSON text: an array of {"id": integer, "name": string, "supercategory":
+// string (optional)}. Throws std::runtime_error on anything else, and on a repeated id or name.
+ANNOXML_API std::vector<Category> ParseCategoryList(const std::string& json);
+
 // One annotation file to read, as listed from the inputs a user gave.
 struct FrameSource {
     std::string path;    // to open
     std::string folder;  // relative folder below the input folder given, "" for an input file
+    // The path below the input folder given ("ward-b/0211.xml"), the path as given for an input
+    // file. The split's group key derives from it, so it does not depend on where the data
+    // set lies.
+    std::string relativePath;
 };
 
-// Every input file as is, and every *.xml below each input folder sorted by path in byte order.
-// Throws std::runtime_error naming a folder that cannot be listed.
+// Every input file as is ("-" is standard input), and every *.xml below each input folder sorted by
+// path in byte order. Throws std::runtime_error naming a folder that cannot be listed.
 ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs);
 
 // A frame as it enters a data set: labels renamed, every region's category resolved, its split
@@ -72,9 +82,58 @@ class ANNOXML_API DatasetCatalog {
     const DatasetOptions& options() const { return options_; }
 
   private:
+    const std::string& Renamed(const std::string& name) const;
+    void AddCategory(const Label& label);
+    std::vector<int> CategoryIds(const Frame& frame) const;
+
     DatasetOptions options_;
     std::vector<Category> categories_;
+    std::unordered_map<std::string, std::string> renames_;
+    std::unordered_map<std::string, int> idsByName_;
 };
+
+// The key by which a source is assigned to a split: its relative path, or the folder of it.
+ANNOXML_API std::string GroupKey(const FrameSource& source, GroupBy groupBy);
+
+// Writes a data set as standard COCO instances JSON: one file, or one per split named with
+// "_NAME" before the extension (instances.json -> instances_train.json). Images and annotations
+// are streamed, so memory does not grow with the number of frames. Nothing appears at the
+// paths before Commit(); a writer destroyed without it leaves them as they were.
+class ANNOXML_API DatasetWriter {
+  public:
+    // `catalog` gives the splits now and the categories at Commit(); it must outlive the
+    // writer. `indent` < 0: compact; otherwise pretty with that many spaces per level.
+    DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent = -1);
+    ~DatasetWriter();
+    DatasetWriter(const DatasetWriter&) = delete;
+    DatasetWriter& operator=(const DatasetWriter&) = delete;
+
+    // Adds one image and its annotations, in data-set order. Throws std::runtime_error when a
+    // file cannot be written.
+    void Add(const DatasetFrame& frame);
+    // Writes the categories and makes every file appear.
+    void Commit();
+
+    struct FileSummary {
+        std::string path;
+        std::string split;
+        int images = 0;
+        int annotations = 0;
+    };
+    // The files written, in split order, with what each holds.
+    std::vector<FileSummary> files() const;
+
+  private:
+    struct SplitFile;
+    SplitFile& FileFor(const std::string& split);
+
+    const DatasetCatalog& catalog_;
+    int indent_;
+    std::vector<std::unique_ptr<SplitFile>> files_;
+};
+
+// The file of one split: `path` with "_NAME" inserted before its extension.
+ANNOXML_API std::string SplitPath(const std::string& path, const std::string& split);
 
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,

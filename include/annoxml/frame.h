@@ -35,6 +35,8 @@ enum class ShapeKind {
 // The element name: "Rectangle", "FreehandContour", ...
 ANNOXML_API const char* KindName(ShapeKind kind);
 ANNOXML_API bool HasArea(ShapeKind kind);
+// How messages name a shape: "Circle with Index 3", "Circle without Index".
+ANNOXML_API std::string ShapeName(ShapeKind kind, const std::string& index);
 
 struct Point {
     double x = 0;
@@ -107,6 +109,16 @@ struct Frame {
 class ANNOXML_API FrameError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+    FrameError(const std::string& source, const std::string& detail)
+        : std::runtime_error(source + ": " + detail), source_(source), detail_(detail) {}
+
+    const std::string& source() const { return source_; }
+    // The message without the file: "Circle with Index 3: no Center".
+    const std::string& detail() const { return detail_; }
+
+  private:
+    std::string source_;
+    std::string detail_;
 };
 
 // Reads a loaded document; `source` names it in errors. Throws FrameError.
@@ -114,5 +126,12 @@ ANNOXML_API Frame ReadFrame(const pugi::xml_document& doc, const std::string& so
 // Loads and reads a file, without writing anything to standard output. Throws FrameError, or
 // std::runtime_error("Failed to load xml file: ...") when it cannot be loaded.
 ANNOXML_API Frame ReadFrame(const std::string& path);
+
+// Reads as much as it can: with `problems` not null, each problem's message (without the file)
+// is added there in the order found, and the shape at fault is left out (a region whose label
+// is at fault stays). Throws only what loading throws. With null, as above.
+ANNOXML_API Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
+                            std::vector<std::string>* problems);
+ANNOXML_API Frame ReadFrame(const std::string& path, std::vector<std::string>* problems);
 
 }  // namespace annoxml

@@ -1,0 +1,82 @@
+#include "frame/numbers.h"
+
+#include <charconv>
+#include <climits>
+
+namespace annoxml::detail {
+
+std::string_view Trimmed(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+    text = Trimmed(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() == '+') {
+        return std::nullopt;
+    }
+    double value = 0;
+    // from_chars does not depend on the locale; it also reads "inf" and "nan", which the
+    // callers reject as not finite.
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> ParsePositiveInt(std::string_view text) {
+    text = Trimmed(text);
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = text[i];
+        std::size_t length = 0;
+        unsigned long value = 0;
+        unsigned long minimum = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, value = lead & 0x1F, minimum = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, value = lead & 0x0F, minimum = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, value = lead & 0x07, minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const unsigned char next = text[i + k];
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace annoxml::detail
