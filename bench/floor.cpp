@@ -4,6 +4,8 @@
 //   annoxml_floor file XML OUT BYTES              parse, then write BYTES bytes to OUT
 //   annoxml_floor batch MANIFEST THREADS          the same for every "XML<TAB>OUT<TAB>BYTES" line,
 //                                                 on THREADS threads
+//   annoxml_floor gather MANIFEST THREADS OUT BYTES  parse every XML of the manifest on THREADS
+//                                                 threads, then write BYTES bytes to OUT
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -73,14 +75,15 @@ std::vector<Job> ReadManifest(const std::string& path) {
     return jobs;
 }
 
-int Batch(const std::vector<Job>& jobs, unsigned threads) {
+template <typename Work>
+int Batch(const std::vector<Job>& jobs, unsigned threads, Work work) {
     std::atomic<std::size_t> next{0};
     std::atomic<int> failed{0};
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
             for (std::size_t i; (i = next++) < jobs.size();) {
-                if (!Run(jobs[i])) ++failed;
+                if (!work(jobs[i])) ++failed;
             }
         });
     }
@@ -97,8 +100,15 @@ int main(int argc, char** argv) {
         return Run({args[1], args[2], std::stoul(args[3])}) ? 0 : 1;
     }
     if (args.size() == 3 && args[0] == "batch") {
-        return Batch(ReadManifest(args[1]), static_cast<unsigned>(std::stoul(args[2])));
+        return Batch(ReadManifest(args[1]), static_cast<unsigned>(std::stoul(args[2])), Run);
     }
-    std::cerr << "usage: annoxml_floor load XML | file XML OUT BYTES | batch MANIFEST THREADS\n";
+    if (args.size() == 5 && args[0] == "gather") {
+        const auto load = [](const Job& job) { return Load(job.input); };
+        const int loaded =
+            Batch(ReadManifest(args[1]), static_cast<unsigned>(std::stoul(args[2])), load);
+        return loaded == 0 && WriteBytes(args[3], std::stoul(args[4])) ? 0 : 1;
+    }
+    std::cerr << "usage: annoxml_floor load XML | file XML OUT BYTES | batch MANIFEST THREADS | "
+                 "gather MANIFEST THREADS OUT BYTES\n";
     return 2;
 }

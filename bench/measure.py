@@ -95,7 +95,22 @@ def cases(build, work):
             [floor, "batch", str(manifest), THREADS],
             [*peer, str(inputs), "--out-dir", str(work / (name + "-peer"))],
             clean=[outputs, work / (name + "-floor"), work / (name + "-peer")]))
+    if subprocess.run([annoxml, "dataset", "--help"], capture_output=True).returncode == 0:
+        result.append(dataset_case(annoxml, floor, work))
     return result
+
+
+def dataset_case(annoxml, floor, work):
+    """One data-set file from 10,000 tiny frames, against parsing them all and writing its bytes."""
+    inputs, output = work / "dataset", work / "dataset.json"
+    subprocess.run([sys.executable, BENCH / "generate.py", "tiny", inputs, "10000"], check=True)
+    command = [annoxml, "dataset", "-q", str(inputs), "-o", str(output), "-j", THREADS]
+    subprocess.run(command, check=True)
+    manifest = work / "dataset.manifest"
+    manifest.write_text("".join(f"{xml}\t-\t0\n" for xml in sorted(inputs.rglob("*.xml"))))
+    return Case("dataset: 10000 tiny frames", command,
+                [floor, "gather", str(manifest), THREADS, str(work / "dataset-floor.json"),
+                 str(output.stat().st_size)], clean=[output])
 
 
 def main(build_dir, runs):
