@@ -40,8 +40,10 @@ bool WriteShortDecimal(double value, char*& out) {
     if (!(magnitude >= 1e-8 && magnitude < kMaxShortDigits)) return false;
     for (int places = 0; places < static_cast<int>(std::size(kPowersOfTen)); ++places) {
         const double scale = kPowersOfTen[places];
-        const double digits = std::nearbyint(magnitude * scale);
-        if (digits >= kMaxShortDigits) return false;
+        const double scaled = magnitude * scale;
+        if (scaled >= kMaxShortDigits) return false;
+        // Rounded without a library call; a wrong guess only fails the check below.
+        const auto digits = static_cast<double>(static_cast<std::int64_t>(scaled + 0.5));
         if (digits / scale != magnitude) continue;
         const double remainder = std::fma(-magnitude, scale, digits);  // exact
         // A fifth of an ulp: the interval below a power of two is half as wide as above it.
