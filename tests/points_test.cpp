@@ -1,12 +1,15 @@
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "annoxml/util.h"
+#include "coco_reference.h"
 #include "test_xml.h"
 
 using annoxml::test::Capture;
@@ -63,6 +66,66 @@ TEST(ParsePoints, IgnoresTheProcessLocale) {
     const std::vector<double> values = ParsePoints("10.5,2");
     std::setlocale(LC_NUMERIC, previous.c_str());
     EXPECT_EQ(values, (std::vector<double>{10.5, 2}));
+}
+
+// Plain decimals take a shortcut past strtod; every text must still read as the string-stream
+// and strtod reading reads it, bit for bit, with the same reports.
+TEST(ParsePoints, SameAsTheStringStreamReading) {
+    const char* const pieces[] = {"0",
+                                  "1",
+                                  "9",
+                                  "12",
+                                  "-",
+                                  "+",
+                                  ".",
+                                  "5",
+                                  "e",
+                                  "e-3",
+                                  "00",
+                                  "x",
+                                  " ",
+                                  ",",
+                                  ",,",
+                                  "7.",
+                                  "-0.0",
+                                  "1e",
+                                  "30",
+                                  "4",
+                                  "999",
+                                  "inf",
+                                  "nan",
+                                  "0x",
+                                  "\t",
+                                  "123456789",
+                                  "0000000000000001",
+                                  "0.1",
+                                  "2.675",
+                                  "3.14159",
+                                  "0.30000000000000004"};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::size_t> piece(0, std::size(pieces) - 1);
+    std::uniform_int_distribution<int> length(0, 12);
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        for (int i = length(random); i > 0; --i) {
+            text += pieces[piece(random)];
+            // Decimals of every length up to 18 digits, with the point anywhere.
+            const int digits = length(random) + length(random) / 2;
+            for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+            if (digits > 0 && random() % 2) text.insert(text.size() - random() % digits, ".");
+        }
+        SCOPED_TRACE(text);
+        std::vector<double> values, expected;
+        const std::string reports = Capture(std::cerr, [&] { values = ParsePoints(text); });
+        const std::string expectedReports =
+            Capture(std::cerr, [&] { expected = annoxml::reference::ParsePoints(text); });
+        ASSERT_EQ(reports, expectedReports);
+        ASSERT_EQ(values.size(), expected.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            ASSERT_EQ(std::memcmp(&values[i], &expected[i], sizeof(double)), 0)
+                << values[i] << " vs " << expected[i];
+        }
+    }
 }
 
 TEST(CalculateBoundingBox, Table) {

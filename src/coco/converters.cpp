@@ -11,36 +11,23 @@
 #include "annoxml/coco.h"
 #include "annoxml/reader.h"
 #include "annoxml/util.h"
+#include "util/points.h"
 
 namespace annoxml::detail {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct Geometry {
-    std::vector<double> segmentation;
-    std::vector<double> bbox;
-    std::optional<double> area;  // none for circles: written as null
-};
-
-// One shape kind that becomes annotations: its reader, its geometry and its mask key.
-struct AnnotatedKind {
-    const char* name;
-    FieldMapList (*read)(const pugi::xml_document&);
-    Geometry (*measure)(const char* kind, const FieldMap& shape);
-    const char* maskKey;
-};
-
-std::string Describe(const char* kind, const FieldMap& shape) {
-    const std::string& index = shape.at("index");
-    return std::string(kind) + (index.empty() ? " without Index" : " with Index " + index);
+std::string Describe(const char* kind, std::string_view index) {
+    return std::string(kind) +
+           (index.empty() ? std::string(" without Index") : " with Index " + std::string(index));
 }
 
-[[noreturn]] void FailShape(const char* kind, const FieldMap& shape, const std::string& problem) {
-    throw std::runtime_error(Describe(kind, shape) + " " + problem);
+[[noreturn]] void FailShape(const char* kind, const ShapeText& shape, const std::string& problem) {
+    throw std::runtime_error(Describe(kind, shape.index) + " " + problem);
 }
 
-void RequireAtLeast(const char* kind, const FieldMap& shape, const std::vector<double>& values,
+void RequireAtLeast(const char* kind, const ShapeText& shape, const std::vector<double>& values,
                     std::size_t needed, const char* what = "coordinates") {
     if (values.size() < needed) {
         FailShape(kind, shape,
@@ -49,44 +36,50 @@ void RequireAtLeast(const char* kind, const FieldMap& shape, const std::vector<d
     }
 }
 
-Geometry MeasureRectangle(const char* kind, const FieldMap& shape) {
-    const std::vector<double> p = ParsePoints(shape.at("points"));
-    RequireAtLeast(kind, shape, p, 6);
-    const double x1 = p[0], y1 = p[1], x3 = p[4], y3 = p[5];
-    return {{x1, y1, x3, y1, x3, y3, x1, y3, x1, y1},
-            {x1, y1, x3 - x1, y3 - y1},
-            (y3 - y1) * (x3 - x1)};
+void ReadPoints(std::string_view text, std::vector<double>& values) {
+    values.clear();
+    AppendPoints(text, values);
 }
 
-Geometry MeasureCircle(const char* kind, const FieldMap& shape) {
-    const std::vector<double> p = ParsePoints(shape.at("points"));
-    const std::vector<double> c = ParsePoints(shape.at("center"));
+void MeasureRectangle(const char* kind, const ShapeText& shape, Geometry& geometry) {
+    const std::vector<double>& p = geometry.points;
+    ReadPoints(shape.points, geometry.points);
+    RequireAtLeast(kind, shape, p, 6);
+    const double x1 = p[0], y1 = p[1], x3 = p[4], y3 = p[5];
+    geometry.segmentation.assign({x1, y1, x3, y1, x3, y3, x1, y3, x1, y1});
+    geometry.bbox = {x1, y1, x3 - x1, y3 - y1};
+    geometry.area = (y3 - y1) * (x3 - x1);
+}
+
+void MeasureCircle(const char* kind, const ShapeText& shape, Geometry& geometry) {
+    const std::vector<double>& p = geometry.points;
+    const std::vector<double>& c = geometry.center;
+    ReadPoints(shape.points, geometry.points);
+    ReadPoints(shape.center, geometry.center);
     RequireAtLeast(kind, shape, p, 2);
     RequireAtLeast(kind, shape, c, 2, "centre coordinates");
     const double r = c[0] - p[0];
-    return {p, {c[0] - r, c[1] - r, 2 * r, 2 * r}, std::nullopt};
+    geometry.segmentation.assign(p.begin(), p.end());
+    geometry.bbox = {c[0] - r, c[1] - r, 2 * r, 2 * r};
+    geometry.area.reset();
 }
 
-Geometry MeasurePolygon(const char* kind, const FieldMap& shape) {
-    std::vector<double> p = ParsePoints(shape.at("points"));
+void MeasurePolygon(const char* kind, const ShapeText& shape, Geometry& geometry) {
+    std::vector<double>& p = geometry.segmentation;
+    ReadPoints(shape.points, p);
     RequireAtLeast(kind, shape, p, 2);
     if (p.size() % 2 != 0) {
         FailShape(kind, shape,
                   "has " + std::to_string(p.size()) + " coordinates; an even number is needed");
     }
-    const std::vector<double> box = CalculateBoundingBox(p);
+    const std::array<double, 4> box = BoundingBox(p.data(), p.size());
     const double width = box[2] - box[0];
     const double height = box[3] - box[1];
     p.push_back(p[0]);
     p.push_back(p[1]);
-    return {std::move(p), {box[0], box[1], width, height}, height * width};
+    geometry.bbox = {box[0], box[1], width, height};
+    geometry.area = height * width;
 }
-
-const AnnotatedKind kAnnotatedKinds[] = {
-    {"Rectangle", ParseRectangleAnnotations, MeasureRectangle, "mask_id"},
-    {"Circle", ParseCircleAnnotations, MeasureCircle, "mask_id"},
-    {"Polygon", ParsePolygonAnnotations, MeasurePolygon, "maskId"},
-};
 
 bool AllFinite(const Geometry& geometry) {
     const auto finite = [](double v) { return std::isfinite(v); };
@@ -95,14 +88,17 @@ bool AllFinite(const Geometry& geometry) {
            (!geometry.area || finite(*geometry.area));
 }
 
+ShapeText TextOf(const FieldMap& shape) {
+    const auto center = shape.find("center");
+    return {shape.at("index"), shape.at("points"),
+            center == shape.end() ? std::string_view() : std::string_view(center->second)};
+}
+
 void AppendAnnotations(const pugi::xml_document& doc, const AnnotatedKind& kind,
                        const LabelTable& labels, Json& annotations, int& annotationId) {
+    Geometry geometry;
     for (const FieldMap& shape : kind.read(doc)) {
-        const Geometry geometry = kind.measure(kind.name, shape);
-        if (!AllFinite(geometry)) {
-            FailShape(kind.name, shape,
-                      "has a coordinate, size or area that is not a finite number");
-        }
+        Measure(kind, TextOf(shape), geometry);
         Json annotation;
         annotation["id"] = annotationId;
         annotation["image_id"] = 1;
@@ -120,6 +116,19 @@ void AppendAnnotations(const pugi::xml_document& doc, const AnnotatedKind& kind,
 }
 
 }  // namespace
+
+const AnnotatedKind kAnnotatedKinds[3] = {
+    {"Rectangle", ParseRectangleAnnotations, MeasureRectangle, "mask_id"},
+    {"Circle", ParseCircleAnnotations, MeasureCircle, "mask_id"},
+    {"Polygon", ParsePolygonAnnotations, MeasurePolygon, "maskId"},
+};
+
+void Measure(const AnnotatedKind& kind, const ShapeText& shape, Geometry& geometry) {
+    kind.measure(kind.name, shape, geometry);
+    if (!AllFinite(geometry)) {
+        FailShape(kind.name, shape, "has a coordinate, size or area that is not a finite number");
+    }
+}
 
 Json BuildAnnotations(const pugi::xml_document& doc, const LabelTable& labels) {
     Json annotations = Json::array();

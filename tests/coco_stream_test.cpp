@@ -1,0 +1,296 @@
+// The streaming conversion against the reference that builds an ordered_json tree and dumps it:
+// same bytes, same exception (type and message), same reports on standard error, and an output
+// left untouched on failure. Dates are the only values that vary; both sides run in the same
+// test, so they agree.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <typeinfo>
+
+#include <gtest/gtest.h>
+
+#include "annoxml/annoxml.h"
+#include "coco_reference.h"
+#include "test_xml.h"
+
+using annoxml::test::Capture;
+using annoxml::test::ReadFile;
+using annoxml::test::TempDir;
+
+namespace {
+
+// What one conversion gave: the text written (or "untouched"), the error, the reports.
+struct Outcome {
+    std::string text;
+    std::string error;
+    std::string reports;
+};
+
+std::string Describe(const std::exception& error) {
+    return std::string(typeid(error).name()) + ": " + error.what();
+}
+
+Outcome Streamed(const std::string& input, const TempDir& dir) {
+    const std::string output = dir.Write("out.json", "untouched");
+    Outcome outcome;
+    try {
+        outcome.reports = Capture(
+            std::cerr, [&] { Capture(std::cout, [&] { GenerateCOCOJson(input, output); }); });
+    } catch (const std::exception& error) {
+        outcome.error = Describe(error);
+    }
+    outcome.text = ReadFile(output);
+    return outcome;
+}
+
+Outcome Reference(const std::string& input) {
+    Outcome outcome{"untouched", "", ""};
+    try {
+        Capture(std::cout, [&] {
+            const pugi::xml_document doc = LoadXml(input);
+            outcome.reports =
+                Capture(std::cerr, [&] { outcome.text = annoxml::reference::CocoText(doc); });
+        });
+    } catch (const std::exception& error) {
+        outcome.error = Describe(error);
+    }
+    return outcome;
+}
+
+// Reports are compared only for successful runs: a failing reference run's reports are lost
+// with the exception that Capture passes on.
+Outcome ExpectSameOutcome(const std::string& input, const std::string& name) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const Outcome streamed = Streamed(input, dir);
+    const Outcome reference = Reference(input);
+    EXPECT_EQ(streamed.error, reference.error);
+    EXPECT_EQ(streamed.text, reference.text);
+    if (reference.error.empty()) {
+        EXPECT_EQ(streamed.reports, reference.reports);
+    }
+    return reference;
+}
+
+TEST(StreamedConversion, SameBytesAsTheTreeForEveryTestAndExampleFile) {
+    const std::filesystem::path source =
+        std::filesystem::path(ANNOXML_TEST_DATA).parent_path().parent_path();
+    int compared = 0;
+    for (const char* folder : {"tests", "examples"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(source / folder)) {
+            if (entry.path().extension() != ".xml") continue;
+            ExpectSameOutcome(entry.path().string(), entry.path().string());
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 8);
+}
+
+// Random documents of every converted kind, with masks, nesting, odd numbers, bad tokens and
+// texts that need escapes or are not UTF-8.
+class RandomDocument {
+  public:
+    explicit RandomDocument(unsigned seed) : random_(seed) {}
+
+    std::string Make() {
+        // Most documents are clean, so that most comparisons are of written bytes.
+        oddness_ = Pick({0, 0, 0, 1, 2});
+        std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Annotation>";
+        if (Chance(90)) {
+            xml += "<ImageInformation><FileName>" + Text() + "</FileName><Height>" + Text() +
+                   "</Height><Width>640</Width></ImageInformation>";
+        }
+        if (oddness_ < 2 || Chance(90)) xml += "<User UserID=\"u\" Time=\"" + Text() + "\"/>";
+        xml += "<LabelList>";
+        for (const char* label : kLabels)
+            xml += std::string("<Label LabelType=\"") + label + "\"/>";
+        xml += "</LabelList>";
+        const int shapes = Pick({0, 1, 3, 8});
+        for (int i = 0; i < shapes; ++i) xml += Wrapped(Shape(i));
+        return xml + "</Annotation>";
+    }
+
+  private:
+    static constexpr const char* kLabels[] = {"Polyp", "Œdème", "", "a&amp;b"};
+
+    int Pick(std::initializer_list<int> choices) {
+        return choices
+            .begin()[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(random_)];
+    }
+    bool Chance(int percent) {
+        return std::uniform_int_distribution<int>(1, 100)(random_) <= percent;
+    }
+
+    std::string Text() {
+        static const char* const kTexts[] = {"plain",         "",
+                                             "480",           "Œdème – ü",
+                                             "tab\there",     "quote &quot; and \\",
+                                             "&#1;&#31;\x7f", "line\nbreak\r",
+                                             "日本語 😀"};
+        static const char* const kBadTexts[] = {"\xff\xfe", "cut \xc3", "\xe2\x82"};
+        if (oddness_ == 2 && Chance(15)) return kBadTexts[Pick({0, 1, 2})];
+        return kTexts[Pick({0, 1, 2, 3, 4, 5, 6, 7, 8})];
+    }
+
+    std::string Number() {
+        static const char* const kNumbers[] = {"0",
+                                               "12",
+                                               "-7",
+                                               "0.1",
+                                               "-0.0",
+                                               "-0",
+                                               "1e-300",
+                                               "5e-324",
+                                               "12.0",
+                                               "3.25",
+                                               "123456.789",
+                                               "0.30000000000000004",
+                                               "+4",
+                                               ".5",
+                                               "7.",
+                                               "1234567890123456789",
+                                               "2.2250738585072014e-308",
+                                               "0.000001",
+                                               "1e21",
+                                               "1e22",
+                                               "123456789012345",
+                                               "9007199254740993",
+                                               " 8",
+                                               "-1e-5"};
+        static const char* const kOddTokens[] = {"abc", "", "12px", "1e999", "0x1A", "nan", "inf"};
+        if (oddness_ > 0 && Chance(8)) return kOddTokens[Pick({0, 1, 2, 3, 4, 5, 6})];
+        // Large enough to make a size or an area overflow, so rare.
+        if (Chance(2)) return Pick({0, 1}) ? "1e300" : "-1.7976931348623157e308";
+        if (Chance(50)) {
+            return std::to_string(std::uniform_int_distribution<int>(-2000, 2000)(random_)) +
+                   (Chance(50) ? "." + std::to_string(
+                                           std::uniform_int_distribution<int>(0, 99999)(random_))
+                               : "");
+        }
+        return kNumbers[std::uniform_int_distribution<std::size_t>(
+            0, std::size(kNumbers) - 1)(random_)];
+    }
+
+    std::string Point() {
+        std::string text = Number() + "," + Number();
+        if (oddness_ > 0 && Chance(5)) text = Pick({0, 1}) ? Number() : text + "," + Number();
+        return "<Point>" + text + "</Point>";
+    }
+
+    std::string Label() {
+        if (oddness_ > 0 && Chance(3)) return " Label=\"unknown\"";
+        if (Chance(5)) return "";
+        return std::string(" Label=\"") + kLabels[Pick({0, 1, 2, 3})] + "\"";
+    }
+
+    std::string Shape(int i) {
+        const std::string attributes =
+            (Chance(80) ? " Index=\"" + std::to_string(i) + "\"" : std::string()) + Label();
+        switch (Pick({0, 1, 2, 3})) {
+            case 0: {
+                std::string points;
+                for (int p = 0; p < (oddness_ > 0 && Chance(10) ? 2 : 4); ++p) points += Point();
+                return "<Rectangle" + attributes + ">" + points + "</Rectangle>";
+            }
+            case 1:
+                return "<Circle" + attributes + "><Center>" + Number() + "," + Number() +
+                       "</Center>" + Point() + (Chance(20) ? Point() : "") + "</Circle>";
+            case 2: {
+                std::string points;
+                const int count = Pick({1, 3, 6, 40});
+                for (int p = 0; p < count; ++p) points += Point();
+                return "<Polygon" + attributes + ">" + points + "</Polygon>";
+            }
+            default:
+                return "<Ellipse Label=\"unknown\"><Point>1,2</Point></Ellipse>";
+        }
+    }
+
+    std::string Wrapped(const std::string& shape) {
+        switch (Pick({0, 0, 1, 2})) {
+            case 1:
+                return "<Mask Index=\"" + Text() + "\" Color=\"#FF0000\" Description=\"" + Text() +
+                       "\">" + shape + "</Mask>";
+            case 2:
+                return "<Group><Mask Index=\"3\"/>" + shape + "</Group>";
+            default:
+                return shape;
+        }
+    }
+
+    std::mt19937 random_;
+    int oddness_ = 0;
+};
+
+TEST(StreamedConversion, SameOutcomeAsTheTreeForRandomDocuments) {
+    TempDir dir;
+    std::map<std::string, int> seen;  // error kind, or "written" and "reported"
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        const std::string xml = RandomDocument(seed).Make();
+        const Outcome outcome = ExpectSameOutcome(dir.Write("in.xml", xml),
+                                                  "seed " + std::to_string(seed) + ": " + xml);
+        ++seen[outcome.error.empty() ? "written"
+                                     : outcome.error.substr(0, outcome.error.find(":"))];
+        if (!outcome.reports.empty()) ++seen["reported"];
+    }
+    // Every path is taken: written documents, reports, and each kind of failure.
+    EXPECT_GE(seen["written"], 150);
+    EXPECT_GE(seen["reported"], 10);
+    EXPECT_GE(seen.size(), 5u) << "written, reported, and at least three kinds of error";
+    for (const auto& [kind, count] : seen) std::cout << kind << ": " << count << "\n";
+}
+
+}  // namespace
+
+// Numbers written by the shortcut for short decimals and by the library's Grisu2 must agree on
+// every value: short decimals of every length and scale, values near powers of two, and doubles
+// of random bits.
+TEST(StreamedConversion, NumbersWrittenAsTheLibraryWritesThem) {
+    std::mt19937_64 random(11);
+    std::string points;
+    char text[64];
+    for (int i = 0; i < 30000; ++i) {
+        switch (i % 4) {
+            case 0: {  // a decimal of up to 15 digits with up to 9 places
+                const int digits = 1 + static_cast<int>(random() % 15);
+                const int places = static_cast<int>(random() % std::min(digits + 1, 10));
+                std::string number = std::to_string(random() % 1000000000000000ull)
+                                         .substr(0, static_cast<std::size_t>(digits));
+                if (places > 0)
+                    number.insert(number.size() - static_cast<std::size_t>(places), ".");
+                points += (random() % 2 ? "-" : "") + number;
+                break;
+            }
+            case 1:  // powers of two and their neighbours, whose intervals are lopsided
+                std::snprintf(text, sizeof text, "%.17g",
+                              std::nextafter(std::ldexp(1.0, static_cast<int>(random() % 80) - 30),
+                                             random() % 2 ? 0.0 : 1e300));
+                points += text;
+                break;
+            case 2: {  // random bits
+                const std::uint64_t bits = random();
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                std::snprintf(text, sizeof text, "%.17g", std::isfinite(value) ? value : 1.5);
+                points += text;
+                break;
+            }
+            default:  // short decimals at scales from 1e-9 to 1e16
+                std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 6),
+                              static_cast<double>(random() % 100000) *
+                                  std::pow(10.0, static_cast<int>(random() % 26) - 14));
+                points += text;
+        }
+        points += i % 2 ? "</Point><Point>" : ",";
+    }
+    const std::string xml =
+        "<A><User/><LabelList><Label LabelType=\"p\"/></LabelList><Circle Label=\"p\"><Center>0,0"
+        "</Center><Point>" +
+        points + "0</Point></Circle></A>";
+    TempDir dir;
+    const Outcome reference = ExpectSameOutcome(dir.Write("in.xml", xml), "numbers");
+    EXPECT_EQ(reference.error, "");
+}
