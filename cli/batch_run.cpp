@@ -71,7 +71,7 @@ std::string Convert(const Job& job) {
     }
     try {
         CreateParentFolder(job.output);
-        GenerateCOCOJson(job.input, job.output.string());
+        GenerateCOCOJson(InputPath(job.input), OutputPath(job.output.string()));
         return {};
     } catch (const std::exception& error) {
         const std::string message = error.what();
@@ -91,7 +91,7 @@ class Tally {
             ++converted_;
         } else {
             ++failed_;
-            text += "annoxml: " + job.input + ": " + error + "\n";
+            text += "annoxml: " + InputName(job.input) + ": " + error + "\n";
         }
         const bool last = converted_ + failed_ == total_;
         if (progressBar_ && (!error.empty() || last || Clock::now() - drawn_ > kRedraw)) {

@@ -20,4 +20,16 @@ void WriteError(const std::string& text) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+std::string InputPath(const std::string& argument) {
+    return argument == kStandardStream ? "/dev/stdin" : argument;
+}
+
+std::string OutputPath(const std::string& argument) {
+    return argument == kStandardStream ? "/dev/stdout" : argument;
+}
+
+std::string InputName(const std::string& argument) {
+    return argument == kStandardStream ? "standard input" : argument;
+}
+
 }  // namespace annoxml::cli
