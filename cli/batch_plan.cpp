@@ -4,6 +4,8 @@
 #include <map>
 #include <system_error>
 
+#include "console.h"
+
 namespace fs = std::filesystem;
 
 namespace annoxml::cli {
@@ -23,6 +25,7 @@ fs::path OutputFor(const fs::path& file, const fs::path& root, const OutputChoic
 }
 
 bool IsDirectory(const std::string& input) {
+    if (input == kStandardStream) return false;
     std::error_code error;
     return fs::is_directory(input, error);
 }
@@ -40,8 +43,8 @@ void MarkClashingOutputs(std::vector<Job>& jobs) {
         if (!job.problem.empty()) {
             continue;
         }
-        const fs::path output = Normalised(job.output);
-        if (output == Normalised(job.input)) {
+        const fs::path output = Normalised(OutputPath(job.output.string()));
+        if (output == Normalised(InputPath(job.input))) {
             job.problem = "output " + job.output.string() + " would replace the input";
             continue;
         }

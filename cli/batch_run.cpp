@@ -39,7 +39,7 @@ std::string Convert(const Job& job) {
     }
     try {
         CreateParentFolder(job.output);
-        GenerateCOCOJson(job.input, job.output.string());
+        GenerateCOCOJson(InputPath(job.input), OutputPath(job.output.string()));
         return {};
     } catch (const std::exception& error) {
         const std::string message = error.what();
@@ -55,7 +55,7 @@ class Tally {
     void Record(const Job& job, const std::string& error) {
         const std::lock_guard<std::mutex> lock(mutex_);
         ++(error.empty() ? converted_ : failed_);
-        bar_.Report(error.empty() ? "" : "annoxml: " + job.input + ": " + error + "\n",
+        bar_.Report(error.empty() ? "" : "annoxml: " + InputName(job.input) + ": " + error + "\n",
                     converted_ + failed_);
     }
 

@@ -51,4 +51,16 @@ std::string ProgressBar::Bar(std::size_t done) const {
            std::to_string(done) + "/" + std::to_string(total_);
 }
 
+std::string InputPath(const std::string& argument) {
+    return argument == kStandardStream ? "/dev/stdin" : argument;
+}
+
+std::string OutputPath(const std::string& argument) {
+    return argument == kStandardStream ? "/dev/stdout" : argument;
+}
+
+std::string InputName(const std::string& argument) {
+    return argument == kStandardStream ? "standard input" : argument;
+}
+
 }  // namespace annoxml::cli

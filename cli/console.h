@@ -57,5 +57,16 @@ class ProgressBar {
     const bool enabled_;
     std::chrono::steady_clock::time_point drawn_{};
 };
+// "-" as an input or output argument stands for the standard stream.
+constexpr const char* kStandardStream = "-";
+
+// The path that loads an input argument: standard input for "-".
+std::string InputPath(const std::string& argument);
+
+// The path that an output argument writes: standard output for "-".
+std::string OutputPath(const std::string& argument);
+
+// How an input argument is named in messages: "standard input" for "-".
+std::string InputName(const std::string& argument);
 
 }  // namespace annoxml::cli

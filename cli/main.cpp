@@ -1,6 +1,7 @@
 // annoxml: converts endoscopy annotation XML files to COCO-style JSON and shows what they hold.
 #include <malloc.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -38,10 +39,14 @@ struct ReadArgs {
 CLI::App* AddConvert(CLI::App& app, ConvertArgs& args) {
     CLI::App* command = app.add_subcommand(
         "convert", "Convert annotation files to COCO JSON, beside each input by default");
-    command->add_option("INPUT", args.inputs, "Annotation files, or folders to search for *.xml")
+    command
+        ->add_option("INPUT", args.inputs,
+                     "Annotation files, or folders to search for *.xml; - reads standard input "
+                     "(then -o is needed)")
         ->required();
-    CLI::Option* output = command->add_option("-o,--output", args.output.outputFile,
-                                              "JSON file to write (only with a single input file)");
+    CLI::Option* output = command->add_option(
+        "-o,--output", args.output.outputFile,
+        "JSON file to write (only with a single input file); - writes standard output");
     command
         ->add_option("--out-dir", args.output.outDir,
                      "Folder for the JSON files, mirroring the inputs' relative paths")
@@ -57,7 +62,7 @@ CLI::App* AddConvert(CLI::App& app, ConvertArgs& args) {
 CLI::App* AddRead(CLI::App& app, ReadArgs& args) {
     CLI::App* command =
         app.add_subcommand("read", "Print the sections of an annotation file as JSON");
-    command->add_option("INPUT", args.input, "Annotation file")->required();
+    command->add_option("INPUT", args.input, "Annotation file; - reads standard input")->required();
     command->add_option("-s,--section", args.section, "Section to print")
         ->check(CLI::IsMember(SectionNames()))
         ->capture_default_str();
@@ -66,10 +71,17 @@ CLI::App* AddRead(CLI::App& app, ReadArgs& args) {
 
 void CheckConvertArgs(const ConvertArgs& args) {
     if (args.output.outputFile.empty()) {
+        if (std::find(args.inputs.begin(), args.inputs.end(), kStandardStream) !=
+            args.inputs.end()) {
+            throw CLI::ValidationError(
+                "INPUT", "- (standard input) needs -o FILE, or -o - for standard output");
+        }
         return;
     }
     std::error_code error;
-    if (args.inputs.size() != 1 || std::filesystem::is_directory(args.inputs.front(), error)) {
+    const std::string& input = args.inputs.front();
+    if (args.inputs.size() != 1 ||
+        (input != kStandardStream && std::filesystem::is_directory(input, error))) {
         throw CLI::ValidationError("--output",
                                    "needs a single input file; use --out-dir for several");
     }
@@ -89,7 +101,7 @@ int Convert(const ConvertArgs& args) {
 
 int Read(const ReadArgs& args, std::ostream& out) {
     try {
-        const nlohmann::ordered_json sections = ReadSection(args.input, args.section);
+        const nlohmann::ordered_json sections = ReadSection(InputPath(args.input), args.section);
         out << sections.dump(4) << '\n' << std::flush;
         if (!out) {
             WriteError("annoxml: cannot write to standard output\n");
@@ -97,7 +109,7 @@ int Read(const ReadArgs& args, std::ostream& out) {
         }
         return 0;
     } catch (const std::exception& error) {
-        WriteError("annoxml: " + args.input + ": " + error.what() + "\n");
+        WriteError("annoxml: " + InputName(args.input) + ": " + error.what() + "\n");
         return 1;
     }
 }

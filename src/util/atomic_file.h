@@ -6,10 +6,17 @@
 
 namespace annoxml::detail {
 
-// An output file that appears complete or not at all. Bytes go to a new temporary file beside
-// `path`; Commit() renames it over `path`. Destroying an uncommitted OutputFile removes the
-// temporary file and leaves `path` as it was. Errors throw std::runtime_error
-// "Cannot write PATH: REASON".
+// An output file that appears complete or not at all, wherever that can be had.
+// - A regular file or a new path: bytes go to a new hidden temporary file in the same folder and
+//   Commit() renames it over the path. An existing file keeps its permission bits. Destroying an
+//   uncommitted OutputFile removes the temporary file and leaves the path as it was.
+// - A symbolic link is followed: its final target is replaced (or created) as above and the link
+//   stays.
+// - A character or block device, a FIFO or a socket, and /dev/stdout, /dev/stderr, /dev/fd/N and
+//   /proc/self/fd/N (the process's open descriptors) are written directly and never replaced;
+//   what was written before a failure stays written.
+// Errors throw std::runtime_error "Cannot write PATH: REASON", also those that only show when the
+// file is closed.
 class OutputFile {
   public:
     explicit OutputFile(std::string path);
@@ -23,11 +30,14 @@ class OutputFile {
     const std::string& path() const { return path_; }
 
   private:
+    void OpenTemporaryFor(const std::string& target);
     void Flush();
+    void Discard();
     [[noreturn]] void Fail(int error);
 
     std::string path_;
-    std::string temporary_;
+    std::string target_;     // the file that Commit() replaces; empty when written directly
+    std::string temporary_;  // the temporary file while it exists
     std::string buffer_;
     int fd_ = -1;
 };

@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -34,8 +35,8 @@ UNKNOWN_LABEL_XML = GOOD_XML.replace('Label="Polyp">', 'Label="Ulcer">')
 
 
 def run(*args, **kwargs):
-    return subprocess.run([BINARY, *map(str, args)], capture_output=True, text=True, timeout=120,
-                          **kwargs)
+    kwargs.setdefault("text", True)
+    return subprocess.run([BINARY, *map(str, args)], capture_output=True, timeout=120, **kwargs)
 
 
 def mask_dates(text):
@@ -166,7 +167,7 @@ class FailuresTest(TempDirTest):
                 self.assertEqual(sorted(line.split(":")[1] for line in lines),
                                  [" in/a.xml", " in/sub/b.xml"])
         self.assertEqual(list(self.tmp.rglob("*.json")), [])
-        self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+        self.assertEqual(list(self.tmp.rglob(".annoxml-*")), [])
 
     def test_outputs_that_would_destroy_data_are_refused(self):
         write_files(self.tmp, {"x/same.xml": GOOD_XML, "y/same.xml": GOOD_XML,
@@ -191,6 +192,9 @@ class UsageTest(unittest.TestCase):
             ["convert", MAIN_EXAMPLE, "--no-such-option"],
             ["read", MAIN_EXAMPLE, "--section", "everything"],
             ["read", MAIN_EXAMPLE, MAIN_EXAMPLE],
+            ["convert", "-"],
+            ["convert", "-", "--out-dir", "out"],
+            ["convert", "-", MAIN_EXAMPLE, "-o", "-"],
             [],
         ]
         for args in cases:
@@ -229,9 +233,136 @@ class InterruptTest(TempDirTest):
         self.assertEqual(stdout, "")
         self.assertIn("stopped by signal 2", stderr)
         self.assertLess(len(outputs), self.FILES)
-        self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
+        self.assertEqual(list(self.tmp.rglob(".annoxml-*")), [])
         for output in outputs:
             json.loads(output.read_text())
+
+
+class StreamsTest(TempDirTest):
+    EXPECTED_MAIN = (EXPECTED / "colonoscopy-frame-0142.json").read_text(encoding="utf-8")
+
+    def test_standard_input_to_standard_output(self):
+        with open(MAIN_EXAMPLE, "rb") as stdin:
+            result = run("convert", "-", "-o", "-", stdin=stdin)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(mask_dates(result.stdout), self.EXPECTED_MAIN)
+        self.assertIn("1 file converted, 0 failed", result.stderr)
+
+    def test_standard_input_to_a_file_and_a_file_to_standard_output(self):
+        with open(MAIN_EXAMPLE, "rb") as stdin:
+            from_stdin = run("convert", "-", "-o", "out.json", "-q", stdin=stdin, cwd=self.tmp)
+        self.assertEqual((from_stdin.returncode, from_stdin.stdout, from_stdin.stderr), (0, "", ""))
+        self.assertEqual(mask_dates((self.tmp / "out.json").read_text()), self.EXPECTED_MAIN)
+        to_stdout = run("convert", MAIN_EXAMPLE, "-o", "-", "-q")
+        self.assertEqual(mask_dates(to_stdout.stdout), self.EXPECTED_MAIN)
+
+    def test_standard_output_redirected_to_a_file_is_written_through(self):
+        target = self.tmp / "appended.json"
+        target.write_text("before\n")
+        with open(target, "a") as stdout:
+            result = subprocess.run([BINARY, "convert", MAIN_EXAMPLE, "-o", "-", "-q"],
+                                    stdout=stdout, stderr=subprocess.PIPE, text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        text = target.read_text()
+        self.assertTrue(text.startswith("before\n"), "the shell's file is appended to, not replaced")
+        self.assertEqual(mask_dates(text[len("before\n"):]), self.EXPECTED_MAIN)
+
+    def test_bad_standard_input_is_named_as_such(self):
+        for command in [["convert", "-", "-o", "-"], ["read", "-"]]:
+            with self.subTest(command=command):
+                result = run(*command, input=MALFORMED_XML)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, "")
+                self.assertTrue(result.stderr.startswith(
+                    "annoxml: standard input: Failed to load xml file: "), result.stderr)
+
+    def test_fifos_and_process_substitution_as_inputs(self):
+        fifo = self.tmp / "in.fifo"
+        os.mkfifo(fifo)
+        for command in [["convert", fifo, "-o", "-", "-q"], ["read", fifo, "-s", "image"]]:
+            with self.subTest(command=command):
+                process = subprocess.Popen([BINARY, *map(str, command)], stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True)
+                fifo.write_bytes(MAIN_EXAMPLE.read_bytes())
+                stdout, stderr = process.communicate(timeout=120)
+                self.assertEqual(process.returncode, 0, stderr)
+                self.assertIn("patient-0318/frame-0142.png", stdout)
+        shell = f'"{BINARY}" convert <(cat "{MAIN_EXAMPLE}") -o - -q'
+        result = subprocess.run(["bash", "-c", shell], capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(mask_dates(result.stdout), self.EXPECTED_MAIN)
+
+    def test_declared_encodings_are_converted(self):
+        cases = {"windows-1252": "Œdème", "Shift_JIS": "ポリープ", "GB18030": "息肉",
+                 "EUC-KR": "용종", "ISO-8859-2": "Łódź", "ISO-8859-15": "€dème"}
+        for encoding, label in cases.items():
+            with self.subTest(encoding=encoding):
+                xml = GOOD_XML.replace('encoding="utf-8"', f'encoding="{encoding}"')
+                xml = xml.replace("Polyp", label).format(n=1)
+                result = run("convert", "-", "-o", "-", input=xml.encode(encoding), text=False)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(json.loads(result.stdout.decode())["categories"][0]["name"], label)
+        unknown = run("convert", "-", "-o", "-",
+                      input=GOOD_XML.replace("utf-8", "x-martian").format(n=1))
+        self.assertEqual(unknown.returncode, 1)
+        self.assertIn("annoxml: standard input: Failed to load xml file: unsupported encoding "
+                      "x-martian", unknown.stderr)
+
+
+class OutputPathsTest(TempDirTest):
+    def convert(self, output):
+        return run("convert", MAIN_EXAMPLE, "-o", output, "-q", cwd=self.tmp)
+
+    def test_links_are_followed_and_kept(self):
+        (self.tmp / "real.json").write_text("old")
+        (self.tmp / "link.json").symlink_to("real.json")
+        (self.tmp / "dangling.json").symlink_to("made/by/link.json")
+        (self.tmp / "made" / "by").mkdir(parents=True)
+        for link, target in [("link.json", "real.json"), ("dangling.json", "made/by/link.json")]:
+            with self.subTest(link=link):
+                self.assertEqual(self.convert(link).returncode, 0)
+                self.assertTrue((self.tmp / link).is_symlink())
+                self.assertEqual(json.loads((self.tmp / target).read_text())["images"]["id"], 1)
+
+    def test_permission_bits_of_a_replaced_file_are_kept(self):
+        for mode in [0o600, 0o640, 0o755]:
+            with self.subTest(mode=oct(mode)):
+                target = self.tmp / "out.json"
+                target.write_text("old")
+                target.chmod(mode)
+                self.assertEqual(self.convert("out.json").returncode, 0)
+                self.assertEqual(target.stat().st_mode & 0o7777, mode)
+                self.assertNotEqual(target.read_text(), "old")
+
+    def test_fifo_output_is_written_not_replaced(self):
+        fifo = self.tmp / "out.fifo"
+        os.mkfifo(fifo)
+        process = subprocess.Popen([BINARY, "convert", MAIN_EXAMPLE, "-o", fifo, "-q"],
+                                   stderr=subprocess.PIPE, text=True)
+        received = fifo.read_text()
+        process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 0)
+        self.assertEqual(json.loads(received)["images"]["id"], 1)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+
+    def test_a_name_at_the_length_limit_works(self):
+        name = "n" * (os.pathconf(self.tmp, "PC_NAME_MAX") - len(".json")) + ".json"
+        self.assertEqual(self.convert(name).returncode, 0)
+        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), [name])
+
+    def test_full_device_is_reported_and_kept(self):
+        if os.geteuid() != 0:
+            self.skipTest("making device nodes needs root")
+        full = self.tmp / "full"
+        try:
+            os.mknod(full, 0o666 | stat.S_IFCHR, os.makedev(1, 7))
+        except OSError as error:
+            self.skipTest(f"no device node here: {error}")
+        result = self.convert(full)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, f"annoxml: {MAIN_EXAMPLE}: Cannot write {full}: "
+                                        "No space left on device\n")
+        self.assertTrue(stat.S_ISCHR(os.lstat(full).st_mode))
 
 
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE, so that a skipped case does not pass unseen

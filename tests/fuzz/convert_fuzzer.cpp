@@ -1,5 +1,6 @@
-// libFuzzer target: any bytes as an annotation file, through every reader and the conversion.
-// Every failure must be an exception the library documents; nothing may crash or leak.
+// libFuzzer target: any bytes as an annotation file, loaded from a file (so that declared
+// encodings are transcoded), through every reader and the conversion. Every failure must be an
+// exception the library documents; nothing may crash or leak.
 //   scripts/fuzz [SECONDS]
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "annoxml/annoxml.h"
+#include "reader/load.h"
 
 namespace {
 
@@ -36,17 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::cerr.rdbuf(sink.rdbuf());
     sink.str("");
 
-    pugi::xml_document doc;
-    if (doc.load_buffer(data, size)) {
+    const std::string input = Scratch("in.xml");
+    const std::string output = Scratch("out.json");
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+    try {
+        const pugi::xml_document doc = annoxml::detail::LoadDocument(input);
         GetAllAnnotations(doc);
         ParseImageInformation(doc);
         ParseLabelList(doc);
         ParseMask(doc);
         GetMasks(doc);
+    } catch (const std::runtime_error&) {
     }
-    const std::string input = Scratch("in.xml");
-    const std::string output = Scratch("out.json");
-    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
     try {
         GenerateCOCOJson(input, output);
     } catch (const std::runtime_error&) {
