@@ -1,0 +1,83 @@
+// Segmentation masks: regions rasterised into one single-channel image per frame, written as PNG.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "annoxml/export.h"
+#include "annoxml/frame.h"
+
+namespace annoxml {
+
+// A run of pixels [begin, end) on one row.
+struct PixelSpan {
+    int y = 0;
+    int begin = 0;
+    int end = 0;
+};
+
+// The pixels of an outline, row by row from the top, each row's spans from the left: pixel
+// (x, y) belongs when its centre (x + 0.5, y + 0.5) lies inside the closed outline by the
+// even-odd rule, clipped to a width x height image. An outline with fewer than 3 points or a
+// non-finite coordinate covers nothing. Cost grows with the rows and spans covered, not with the
+// image's size.
+ANNOXML_API std::vector<PixelSpan> OutlineSpans(const std::vector<Point>& outline, int width,
+                                                int height);
+
+// A single-channel image of 8 or 16 bits per pixel, 0 everywhere at first.
+class ANNOXML_API MaskImage {
+  public:
+    // Throws std::invalid_argument for a size that is not positive or a depth other than 8 or 16.
+    MaskImage(int width, int height, int bitDepth);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int bitDepth() const { return bitDepth_; }
+    std::uint16_t at(int x, int y) const { return pixels_[Offset(x, y)]; }
+    const std::uint16_t* row(int y) const { return pixels_.data() + Offset(0, y); }
+
+    // Paints `value` over the outline's pixels; later paint covers earlier paint.
+    void Paint(const std::vector<Point>& outline, std::uint16_t value);
+
+  private:
+    void Fill(const PixelSpan& span, std::uint16_t value);
+    std::size_t Offset(int x, int y) const {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+               static_cast<std::size_t>(x);
+    }
+
+    int width_;
+    int height_;
+    int bitDepth_;
+    std::vector<std::uint16_t> pixels_;
+};
+
+enum class MaskMode {
+    Binary,    // 8-bit, 255 for every painted region
+    Category,  // the region's category id: 8-bit, 16-bit when an id exceeds 255
+    Instance,  // 16-bit, the region's number within the frame from 1
+};
+
+// Parses "binary", "category" or "instance"; throws std::invalid_argument otherwise.
+ANNOXML_API MaskMode ParseMaskMode(const std::string& name);
+
+// What to paint: for each region of the frame (document order) its category id, and whether it
+// is selected. Regions not selected leave no trace, but keep their numbers in instance mode.
+struct MaskRequest {
+    MaskMode mode = MaskMode::Binary;
+    std::vector<int> categoryIds;  // one per region
+    std::vector<bool> selected;    // one per region; empty selects all
+    int largestCategoryId = 0;     // decides the depth in category mode
+};
+
+// Paints the frame's selected regions in document order into a width x height image. Throws
+// std::invalid_argument when the frame's size is not positive, a category id or region number
+// does not fit 16 bits, or the request does not have one entry per region.
+ANNOXML_API MaskImage RenderMask(const Frame& frame, const MaskRequest& request);
+
+// Writes a grey-scale PNG of the image's depth, complete or not at all. Throws std::runtime_error
+// "Cannot write PATH: REASON".
+ANNOXML_API void WritePng(const MaskImage& image, const std::string& path);
+
+}  // namespace annoxml
