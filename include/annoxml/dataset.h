@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -43,10 +44,14 @@ struct DatasetOptions {
 struct FrameSource {
     std::string path;    // to open
     std::string folder;  // relative folder below the input folder given, "" for an input file
+    // The path below the input folder given ("ward-b/0211.xml"), the path as given for an input
+    // file. The split's group key derives from it, so it does not depend on where the data
+    // set lies.
+    std::string relativePath;
 };
 
-// Every input file as is, and every *.xml below each input folder sorted by path in byte order.
-// Throws std::runtime_error naming a folder that cannot be listed.
+// Every input file as is ("-" is standard input), and every *.xml below each input folder sorted by
+// path in byte order. Throws std::runtime_error naming a folder that cannot be listed.
 ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs);
 
 // A frame as it enters a data set: labels renamed, every region's category resolved, its split
@@ -72,9 +77,18 @@ class ANNOXML_API DatasetCatalog {
     const DatasetOptions& options() const { return options_; }
 
   private:
+    const std::string& Renamed(const std::string& name) const;
+    void AddCategory(const Label& label);
+    std::vector<int> CategoryIds(const Frame& frame) const;
+
     DatasetOptions options_;
     std::vector<Category> categories_;
+    std::unordered_map<std::string, std::string> renames_;
+    std::unordered_map<std::string, int> idsByName_;
 };
+
+// The key by which a source is assigned to a split: its relative path, or the folder of it.
+ANNOXML_API std::string GroupKey(const FrameSource& source, GroupBy groupBy);
 
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,

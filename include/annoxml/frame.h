@@ -35,6 +35,8 @@ enum class ShapeKind {
 // The element name: "Rectangle", "FreehandContour", ...
 ANNOXML_API const char* KindName(ShapeKind kind);
 ANNOXML_API bool HasArea(ShapeKind kind);
+// How messages name a shape: "Circle with Index 3", "Circle without Index".
+ANNOXML_API std::string ShapeName(ShapeKind kind, const std::string& index);
 
 struct Point {
     double x = 0;
@@ -107,6 +109,16 @@ struct Frame {
 class ANNOXML_API FrameError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+    FrameError(const std::string& source, const std::string& detail)
+        : std::runtime_error(source + ": " + detail), source_(source), detail_(detail) {}
+
+    const std::string& source() const { return source_; }
+    // The message without the file: "Circle with Index 3: no Center".
+    const std::string& detail() const { return detail_; }
+
+  private:
+    std::string source_;
+    std::string detail_;
 };
 
 // Reads a loaded document; `source` names it in errors. Throws FrameError.

@@ -1,0 +1,411 @@
+// Reads a document into a Frame in one walk over its elements.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "annoxml/frame.h"
+#include "frame/geometry.h"
+#include "frame/numbers.h"
+#include "reader/load.h"
+
+namespace annoxml {
+namespace {
+
+struct KindInfo {
+    const char* name;
+    ShapeKind kind;
+    // Text, PolyLine and Angle also name the parts of other shapes; only those with an Index
+    // are shapes of their own.
+    bool needsIndex;
+};
+
+constexpr KindInfo kKinds[] = {
+    {"Rectangle", ShapeKind::Rectangle, false},
+    {"Polygon", ShapeKind::Polygon, false},
+    {"Circle", ShapeKind::Circle, false},
+    {"FreehandContour", ShapeKind::FreehandContour, false},
+    {"Ellipse", ShapeKind::Ellipse, false},
+    {"Line", ShapeKind::Line, false},
+    {"Ruler", ShapeKind::Ruler, false},
+    {"Text", ShapeKind::Text, true},
+    {"ArrowText", ShapeKind::ArrowText, false},
+    {"PolyLine", ShapeKind::PolyLine, true},
+    {"FreehandPolyLine", ShapeKind::FreehandPolyLine, false},
+    {"Angle", ShapeKind::Angle, true},
+    {"PointObject", ShapeKind::PointObject, false},
+    {"CobbAngle", ShapeKind::CobbAngle, false},
+    {"Deviation", ShapeKind::Deviation, false},
+};
+
+const KindInfo* FindKind(const char* name) {
+    for (const KindInfo& info : kKinds) {
+        if (std::strcmp(info.name, name) == 0) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// Reads the numbers of one shape; every problem becomes a FrameError naming the shape.
+class ShapeReader {
+  public:
+    ShapeReader(const std::string& source, ShapeKind kind, pugi::xml_node node)
+        : source_(source), kind_(kind), node_(node), index_(node.attribute("Index").value()) {}
+
+    [[noreturn]] void Fail(const std::string& problem) const {
+        throw FrameError(source_, ShapeName(kind_, index_) + ": " + problem);
+    }
+
+    // The points of the `Point` elements directly inside the shape.
+    std::vector<Point> DirectPoints() const { return PointsOf(node_, "Point"); }
+
+    // The points of every `Point` at any depth inside each direct child named `container`.
+    std::vector<Point> PointsIn(const char* container) const {
+        std::vector<Point> points;
+        for (pugi::xml_node child : node_.children(container)) {
+            AppendDescendantPoints(child, points);
+        }
+        return points;
+    }
+
+    // The one point in the text of the first child named `name`; nullopt when it has no text.
+    std::optional<Point> SinglePoint(const char* name) const {
+        const std::string_view text = detail::Trimmed(node_.child(name).text().as_string(""));
+        if (text.empty()) {
+            return std::nullopt;
+        }
+        std::vector<double> numbers;
+        AppendNumbers(text, numbers);
+        if (numbers.size() != 2) {
+            Fail(std::string(name) + " " + Quoted(text) + " is not one point");
+        }
+        return Point{numbers[0], numbers[1]};
+    }
+
+    Point RequiredPoint(const char* name) const {
+        const std::optional<Point> point = SinglePoint(name);
+        if (!point) {
+            Fail(std::string("no ") + name);
+        }
+        return *point;
+    }
+
+    const std::string& index() const { return index_; }
+
+  private:
+    std::vector<Point> PointsOf(pugi::xml_node parent, const char* name) const {
+        std::vector<double> numbers;
+        for (pugi::xml_node point : parent.children(name)) {
+            AppendNumbers(point.text().as_string(""), numbers);
+        }
+        return Paired(numbers);
+    }
+
+    void AppendDescendantPoints(pugi::xml_node container, std::vector<Point>& points) const {
+        std::vector<double> numbers;
+        // Pre-order walk without recursion, so that deep nesting cannot exhaust the stack.
+        pugi::xml_node node = container.first_child();
+        while (node && node != container) {
+            if (node.type() == pugi::node_element && std::strcmp(node.name(), "Point") == 0) {
+                AppendNumbers(node.text().as_string(""), numbers);
+            }
+            if (node.first_child()) {
+                node = node.first_child();
+                continue;
+            }
+            while (node != container && !node.next_sibling()) {
+                node = node.parent();
+            }
+            if (node != container) {
+                node = node.next_sibling();
+            }
+        }
+        const std::vector<Point> paired = Paired(numbers);
+        points.insert(points.end(), paired.begin(), paired.end());
+    }
+
+    void AppendNumbers(std::string_view text, std::vector<double>& numbers) const {
+        while (true) {
+            const std::size_t comma = text.find(',');
+            const std::string_view token = text.substr(0, comma);
+            const std::optional<double> value = detail::ParseNumber(token);
+            if (!value) {
+                Fail(Quoted(detail::Trimmed(token)) + " is not a number");
+            }
+            if (!std::isfinite(*value)) {
+                Fail(Quoted(detail::Trimmed(token)) + " is not a finite number");
+            }
+            numbers.push_back(*value);
+            if (comma == std::string_view::npos) {
+                return;
+            }
+            text.remove_prefix(comma + 1);
+        }
+    }
+
+    std::vector<Point> Paired(const std::vector<double>& numbers) const {
+        if (numbers.size() % 2 != 0) {
+            Fail("an odd count of coordinates (" + std::to_string(numbers.size()) + ")");
+        }
+        std::vector<Point> points;
+        points.reserve(numbers.size() / 2);
+        for (std::size_t i = 0; i < numbers.size(); i += 2) {
+            points.push_back({numbers[i], numbers[i + 1]});
+        }
+        return points;
+    }
+
+    const std::string& source_;
+    ShapeKind kind_;
+    pugi::xml_node node_;
+    std::string index_;
+};
+
+void RequireOutlinePoints(const ShapeReader& shape, const std::vector<Point>& points,
+                          std::size_t needed) {
+    if (points.size() < needed) {
+        shape.Fail(std::to_string(points.size()) + (points.size() == 1 ? " point" : " points") +
+                   ", needs at least " + std::to_string(needed));
+    }
+}
+
+std::vector<Point> EllipseOutline(const ShapeReader& shape) {
+    std::vector<Point> points = shape.PointsIn("Points");
+    if (points.size() >= 3) {
+        return points;
+    }
+    const std::vector<Point> axis = shape.PointsIn("AxisPoints");
+    const std::optional<Point> height = shape.SinglePoint("HeightPoint");
+    if (axis.size() < 2 || !height) {
+        shape.Fail("neither 3 or more Points nor AxisPoints and a HeightPoint");
+    }
+    return detail::EllipseOutline(axis[0], axis[1],
+                                  detail::DistanceFromLine(*height, axis[0], axis[1]));
+}
+
+std::vector<Point> OutlineOf(const ShapeReader& shape, ShapeKind kind) {
+    switch (kind) {
+        case ShapeKind::Rectangle: {
+            const std::vector<Point> points = shape.DirectPoints();
+            RequireOutlinePoints(shape, points, 3);
+            return detail::RectangleOutline(points[0], points[2]);
+        }
+        case ShapeKind::Polygon: {
+            std::vector<Point> points = shape.DirectPoints();
+            RequireOutlinePoints(shape, points, 3);
+            return points;
+        }
+        case ShapeKind::FreehandContour: {
+            std::vector<Point> points = shape.PointsIn("Points");
+            RequireOutlinePoints(shape, points, 3);
+            return points;
+        }
+        case ShapeKind::Circle: {
+            const Point center = shape.RequiredPoint("Center");
+            const std::vector<Point> points = shape.DirectPoints();
+            RequireOutlinePoints(shape, points, 1);
+            return detail::CircleOutline(center, detail::Distance(center, points[0]));
+        }
+        case ShapeKind::Ellipse:
+            return EllipseOutline(shape);
+        default:
+            return {};
+    }
+}
+
+std::vector<std::vector<Point>> PartsOf(const ShapeReader& shape, ShapeKind kind) {
+    const auto present = [&shape](std::initializer_list<const char*> names) {
+        std::vector<Point> points;
+        for (const char* name : names) {
+            if (const std::optional<Point> point = shape.SinglePoint(name)) {
+                points.push_back(*point);
+            }
+        }
+        return points;
+    };
+    switch (kind) {
+        case ShapeKind::Line:
+        case ShapeKind::Ruler:
+        case ShapeKind::ArrowText:
+            return {present({"StartPoint", "EndPoint"})};
+        case ShapeKind::Text:
+            return {present({"Position"})};
+        case ShapeKind::FreehandPolyLine:
+            return {shape.PointsIn("Points")};
+        case ShapeKind::CobbAngle:
+        case ShapeKind::Deviation:
+            return {shape.PointsIn("PolyLine"), shape.PointsIn("Angle")};
+        default:
+            return {shape.DirectPoints()};
+    }
+}
+
+std::string ChildText(pugi::xml_node node, const char* name) {
+    return node.child(name).text().as_string("");
+}
+
+class FrameBuilder : public pugi::xml_tree_walker {
+  public:
+    explicit FrameBuilder(const std::string& source) { frame_.source = source; }
+
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() != pugi::node_element) {
+            return true;
+        }
+        const char* name = node.name();
+        if (const KindInfo* kind = FindKind(name)) {
+            AddShape(*kind, node);
+        } else if (std::strcmp(name, "ImageInformation") == 0) {
+            if (!image_) image_ = node;
+        } else if (std::strcmp(name, "User") == 0) {
+            if (!user_) user_ = node;
+        } else if (std::strcmp(name, "LabelList") == 0) {
+            for (pugi::xml_node label : node.children("Label")) {
+                frame_.labels.push_back(
+                    {label.attribute("LabelType").value(), label.attribute("LabelColor").value()});
+            }
+        } else if (std::strcmp(name, "Mask") == 0) {
+            frame_.masks.push_back({node.attribute("Index").value(),
+                                    node.attribute("Description").value(),
+                                    node.attribute("Color").value()});
+        }
+        return true;
+    }
+
+    Frame Finish() {
+        ReadImage();
+        if (!user_) {
+            Fail("no User element");
+        }
+        frame_.user = user_.attribute("UserID").value();
+        frame_.captured = user_.attribute("Time").value();
+        CheckRegionLabels();
+        return std::move(frame_);
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& problem) const {
+        throw FrameError(frame_.source, problem);
+    }
+
+    void ReadImage() {
+        if (!image_) {
+            Fail("no ImageInformation element");
+        }
+        frame_.fileName = ChildText(image_, "FileName");
+        frame_.width = ImageSize("Width");
+        frame_.height = ImageSize("Height");
+    }
+
+    int ImageSize(const char* name) const {
+        const std::string text = ChildText(image_, name);
+        if (text.empty()) {
+            Fail(std::string("ImageInformation: no ") + name);
+        }
+        const std::optional<int> value = detail::ParsePositiveInt(text);
+        if (!value) {
+            Fail(std::string("ImageInformation: ") + name + " " + Quoted(text) +
+                 " is not a positive integer");
+        }
+        return *value;
+    }
+
+    void AddShape(const KindInfo& kind, pugi::xml_node node) {
+        if (kind.needsIndex && node.attribute("Index").value()[0] == '\0') {
+            return;
+        }
+        const ShapeReader shape(frame_.source, kind.kind, node);
+        if (HasArea(kind.kind)) {
+            AddRegion(shape, kind.kind, node);
+        } else {
+            AddMark(shape, kind.kind, node);
+        }
+    }
+
+    void AddRegion(const ShapeReader& shape, ShapeKind kind, pugi::xml_node node) {
+        Region region;
+        region.kind = kind;
+        region.index = shape.index();
+        region.label = node.attribute("Label").value();
+        region.description = node.attribute("Description").value();
+        region.color = node.attribute("Color").value();
+        const pugi::xml_node parent = node.parent();
+        if (std::strcmp(parent.name(), "Mask") == 0) {
+            region.mask = parent.attribute("Index").value();
+        }
+        region.outline = OutlineOf(shape, kind);
+        region.area = detail::ShoelaceArea(region.outline);
+        region.box = detail::BoxOf(region.outline);
+        frame_.regions.push_back(std::move(region));
+        regionNodes_.push_back(node);
+    }
+
+    void AddMark(const ShapeReader& shape, ShapeKind kind, pugi::xml_node node) {
+        Mark mark;
+        mark.kind = kind;
+        mark.index = shape.index();
+        mark.label = node.attribute("Label").value();
+        mark.description = node.attribute("Description").value();
+        mark.color = node.attribute(kind == ShapeKind::Text ? "TextColor" : "Color").value();
+        mark.parts = PartsOf(shape, kind);
+        if (kind == ShapeKind::Text) {
+            mark.text = ChildText(node, "Content");
+        } else if (kind == ShapeKind::ArrowText) {
+            mark.text = ChildText(node, "Text");
+        }
+        frame_.marks.push_back(std::move(mark));
+    }
+
+    // Labels are checked once the whole label list is known: it may follow the shapes.
+    void CheckRegionLabels() const {
+        for (std::size_t i = 0; i < frame_.regions.size(); ++i) {
+            const Region& region = frame_.regions[i];
+            const ShapeReader shape(frame_.source, region.kind, regionNodes_[i]);
+            if (region.label.empty()) {
+                shape.Fail("no label");
+            }
+            if (!HasLabel(region.label)) {
+                shape.Fail("label " + Quoted(region.label) + " is not in the label list");
+            }
+        }
+    }
+
+    bool HasLabel(const std::string& name) const {
+        for (const Label& label : frame_.labels) {
+            if (label.name == name) return true;
+        }
+        return false;
+    }
+
+    Frame frame_;
+    pugi::xml_node image_;
+    pugi::xml_node user_;
+    std::vector<pugi::xml_node> regionNodes_;
+};
+
+}  // namespace
+
+const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name; }
+
+bool HasArea(ShapeKind kind) {
+    return static_cast<int>(kind) <= static_cast<int>(ShapeKind::Ellipse);
+}
+
+std::string ShapeName(ShapeKind kind, const std::string& index) {
+    return std::string(KindName(kind)) +
+           (index.empty() ? " without Index" : " with Index " + index);
+}
+
+Frame ReadFrame(const pugi::xml_document& doc, const std::string& source) {
+    FrameBuilder builder(source);
+    pugi::xml_node root = doc;  // a handle: traverse() reads through it, changing nothing
+    root.traverse(builder);
+    return builder.Finish();
+}
+
+Frame ReadFrame(const std::string& path) { return ReadFrame(detail::LoadDocument(path), path); }
+
+}  // namespace annoxml

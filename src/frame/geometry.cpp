@@ -1,0 +1,101 @@
+#include "frame/geometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace annoxml::detail {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kTolerance = 0.25;
+constexpr int kMinVertices = 8;
+// Bounds the outline of absurdly large shapes; at this count a radius up to ~160,000 px still
+// stays within the tolerance.
+constexpr int kMaxVertices = 4096;
+
+// Vertex i of n on an ellipse with semi-axes a (along `direction`) and b, around `center`.
+Point OnEllipse(Point center, double a, double b, double cosAngle, double sinAngle, int i, int n) {
+    const double t = 2 * kPi * i / n;
+    const double u = a * std::cos(t);
+    const double v = b * std::sin(t);
+    return {center.x + u * cosAngle - v * sinAngle, center.y + u * sinAngle + v * cosAngle};
+}
+
+std::vector<Point> SampleEllipse(Point center, double a, double b, double cosAngle,
+                                 double sinAngle) {
+    const int n = OutlineVertexCount(std::max(a, b));
+    std::vector<Point> outline;
+    outline.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        outline.push_back(OnEllipse(center, a, b, cosAngle, sinAngle, i, n));
+    }
+    return outline;
+}
+
+}  // namespace
+
+std::vector<Point> RectangleOutline(Point first, Point third) {
+    const double left = std::min(first.x, third.x);
+    const double right = std::max(first.x, third.x);
+    const double top = std::min(first.y, third.y);
+    const double bottom = std::max(first.y, third.y);
+    return {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
+}
+
+int OutlineVertexCount(double radius) {
+    if (!(radius > kTolerance)) {
+        return kMinVertices;
+    }
+    // An edge spanning the angle 2*pi/n strays r * (1 - cos(pi/n)) from the circle.
+    const double n = std::ceil(kPi / std::acos(1 - kTolerance / radius));
+    return static_cast<int>(std::clamp<double>(n, kMinVertices, kMaxVertices));
+}
+
+std::vector<Point> CircleOutline(Point center, double radius) {
+    return SampleEllipse(center, radius, radius, 1, 0);
+}
+
+std::vector<Point> EllipseOutline(Point axisStart, Point axisEnd, double otherRadius) {
+    const Point center{(axisStart.x + axisEnd.x) / 2, (axisStart.y + axisEnd.y) / 2};
+    const double length = Distance(axisStart, axisEnd);
+    const double cosAngle = length > 0 ? (axisEnd.x - axisStart.x) / length : 1;
+    const double sinAngle = length > 0 ? (axisEnd.y - axisStart.y) / length : 0;
+    return SampleEllipse(center, length / 2, otherRadius, cosAngle, sinAngle);
+}
+
+double ShoelaceArea(const std::vector<Point>& outline) {
+    double twice = 0;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Point& a = outline[i];
+        const Point& b = outline[(i + 1) % outline.size()];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    return std::abs(twice) / 2;
+}
+
+Box BoxOf(const std::vector<Point>& outline) {
+    if (outline.empty()) {
+        return {};
+    }
+    double left = outline[0].x, right = left, top = outline[0].y, bottom = top;
+    for (const Point& point : outline) {
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    return {left, top, right - left, bottom - top};
+}
+
+double Distance(Point a, Point b) { return std::hypot(b.x - a.x, b.y - a.y); }
+
+double DistanceFromLine(Point point, Point a, Point b) {
+    const double length = Distance(a, b);
+    if (length == 0) {
+        return Distance(point, a);
+    }
+    const double cross = (b.x - a.x) * (point.y - a.y) - (b.y - a.y) * (point.x - a.x);
+    return std::abs(cross) / length;
+}
+
+}  // namespace annoxml::detail

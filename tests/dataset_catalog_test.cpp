@@ -1,0 +1,195 @@
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "annoxml/dataset.h"
+#include "test_xml.h"
+
+using namespace annoxml;
+
+namespace {
+
+// A frame with the given label list and one polygon per entry of `regionLabels`.
+Frame MakeFrame(const std::vector<std::string>& labels,
+                const std::vector<std::string>& regionLabels = {}) {
+    Frame frame;
+    frame.source = "in/a.xml";
+    frame.fileName = "a.png";
+    for (const std::string& name : labels) frame.labels.push_back({name, "#" + name});
+    for (const std::string& label : regionLabels) {
+        Region region;
+        region.kind = ShapeKind::Polygon;
+        region.index = std::to_string(frame.regions.size() + 1);
+        region.label = label;
+        frame.regions.push_back(region);
+    }
+    return frame;
+}
+
+std::vector<std::string> Names(const std::vector<Category>& categories) {
+    std::vector<std::string> names;
+    for (const Category& category : categories) names.push_back(category.name);
+    return names;
+}
+
+struct CategoryCase {
+    const char* name;
+    DatasetOptions options;
+    std::vector<std::vector<std::string>> frames;  // label lists, one region per label
+    std::vector<std::string> categories;           // names, ids from the first
+    std::vector<std::vector<int>> categoryIds;     // per frame
+};
+
+DatasetOptions WithRenames(std::vector<std::pair<std::string, std::string>> renames) {
+    DatasetOptions options;
+    options.renames = std::move(renames);
+    return options;
+}
+
+DatasetOptions WithCategories(std::vector<Category> categories) {
+    DatasetOptions options;
+    options.categories = std::move(categories);
+    return options;
+}
+
+const CategoryCase kCategoryCases[] = {
+    {"first appearance, names exact",
+     {},
+     {{"Polyp", "Ulcer"}, {"polyp", "Polyp", "Bleeding"}},
+     {"Polyp", "Ulcer", "polyp", "Bleeding"},
+     {{1, 2}, {3, 1, 4}}},
+    {"rename merges spelling variants",
+     WithRenames({{"polyp", "Polyp"}, {"Polpy", "Polyp"}}),
+     {{"polyp"}, {"Ulcer", "Polpy"}},
+     {"Polyp", "Ulcer"},
+     {{1}, {2, 1}}},
+    {"fixed list keeps its ids",
+     WithCategories({{7, "Ulcer", "lesion", ""}, {3, "Polyp", "lesion", ""}}),
+     {{"Polyp"}, {"Ulcer", "Polyp"}},
+     {"Ulcer", "Polyp"},
+     {{3}, {7, 3}}},
+};
+
+TEST(DatasetCatalog, CategoriesInOrderOfFirstAppearanceRenamedOrFixed) {
+    for (const CategoryCase& c : kCategoryCases) {
+        SCOPED_TRACE(c.name);
+        DatasetCatalog catalog(c.options);
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            const DatasetFrame admitted =
+                catalog.Admit(MakeFrame(c.frames[i], c.frames[i]), {"in/a.xml", "", "a.xml"});
+            EXPECT_EQ(admitted.categoryIds, c.categoryIds[i]) << "frame " << i;
+        }
+        EXPECT_EQ(Names(catalog.categories()), c.categories);
+        if (!c.options.categories) {
+            for (std::size_t i = 0; i < catalog.categories().size(); ++i) {
+                EXPECT_EQ(catalog.categories()[i].id, static_cast<int>(i) + 1);
+                EXPECT_EQ(catalog.categories()[i].supercategory, "");
+            }
+        }
+    }
+}
+
+TEST(DatasetCatalog, LabelOutsideFixedListFailsTheFrameAndAddsNothing) {
+    DatasetCatalog catalog(WithCategories({{1, "Polyp", "", ""}}));
+    try {
+        catalog.Admit(MakeFrame({"Polyp", "Ulcer"}, {"Polyp", "Ulcer"}), {"in/a.xml", "", "a.xml"});
+        ADD_FAILURE() << "no error";
+    } catch (const FrameError& error) {
+        EXPECT_EQ(error.detail(),
+                  "Polygon with Index 2: label \"Ulcer\" is not in the category list");
+    }
+    EXPECT_EQ(Names(catalog.categories()), std::vector<std::string>{"Polyp"});
+    // An unused label of the file's list does not fail it.
+    EXPECT_NO_THROW(
+        catalog.Admit(MakeFrame({"Ulcer", "Polyp"}, {"Polyp"}), {"b.xml", "", "b.xml"}));
+}
+
+TEST(DatasetCatalog, FileNameJoinsTheFolderAndLabelsAreRenamedEverywhere) {
+    DatasetCatalog catalog(WithRenames({{"p", "Polyp"}}));
+    const DatasetFrame inFolder =
+        catalog.Admit(MakeFrame({"p"}, {"p"}), {"in/ward-b/x.xml", "ward-b", "ward-b/x.xml"});
+    EXPECT_EQ(inFolder.fileName, "ward-b/a.png");
+    EXPECT_EQ(inFolder.frame.labels[0].name, "Polyp");
+    EXPECT_EQ(inFolder.frame.regions[0].label, "Polyp");
+    EXPECT_EQ(catalog.categories()[0].color, "#p");
+    EXPECT_EQ(catalog.Admit(MakeFrame({}), {"x.xml", "", "x.xml"}).fileName, "a.png");
+    EXPECT_EQ(inFolder.split, "");
+}
+
+const std::vector<SplitShare> kShares{{"train", 0.8}, {"val", 0.1}, {"test", 0.1}};
+
+TEST(DatasetSplits, SharesHoldWithinTwoPointsAndTheSeedMatters) {
+    for (const std::uint64_t seed : {0ull, 1ull, 12345ull}) {
+        SCOPED_TRACE(seed);
+        std::map<std::string, int> counts;
+        for (int i = 0; i < 10000; ++i) {
+            ++counts[AssignSplit("study/frame-" + std::to_string(i) + ".xml", kShares, seed)];
+        }
+        for (const SplitShare& split : kShares) {
+            EXPECT_NEAR(counts[split.name] / 10000.0, split.share, 0.02) << split.name;
+        }
+    }
+    int moved = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string key = "f" + std::to_string(i);
+        moved += AssignSplit(key, kShares, 0) != AssignSplit(key, kShares, 1);
+    }
+    EXPECT_GT(moved, 100);
+}
+
+// Fixed values: a change of the hash would move frames of existing data sets between splits.
+TEST(DatasetSplits, AssignmentIsFixedAcrossRunsAndMachines) {
+    const std::vector<SplitShare> half{{"a", 0.5}, {"b", 0.5}};
+    std::string assigned;
+    for (int i = 0; i < 16; ++i) assigned += AssignSplit(std::to_string(i), half, 0);
+    EXPECT_EQ(assigned, "bbaaaaabbbababba");
+}
+
+TEST(DatasetSplits, FramesAddedLaterMoveNothingAndFoldersStayWhole) {
+    DatasetOptions options;
+    options.splits = kShares;
+    options.groupBy = GroupBy::Folder;
+    DatasetCatalog before(options);
+    DatasetCatalog after(options);
+    std::map<std::string, std::string> splitOfFolder;
+    for (int i = 0; i < 200; ++i) {
+        const std::string folder = "patient-" + std::to_string(i % 20);
+        const std::string relative = folder + "/" + std::to_string(i) + ".xml";
+        const FrameSource source{"in/" + relative, folder, relative};
+        const std::string split = before.Admit(MakeFrame({}), source).split;
+        const auto [known, added] = splitOfFolder.emplace(folder, split);
+        EXPECT_EQ(known->second, split) << relative;
+        if (i % 3 == 0) {  // "after" also holds frames that "before" lacks
+            after.Admit(MakeFrame({}), {"in/new-" + relative, folder, "new-" + relative});
+        }
+        EXPECT_EQ(after.Admit(MakeFrame({}), source).split, split) << relative;
+    }
+}
+
+TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
+    const test::TempDir dir;
+    for (const char* name : {"b.xml", "a/z.xml", "a-b/y.xml", "a/notes.txt", "A.xml"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
+        dir.Write(name, "<A/>");
+    }
+    const std::string root = dir.path().string();
+    const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"});
+    std::vector<std::string> relative, folders;
+    for (const FrameSource& source : sources) {
+        relative.push_back(source.relativePath);
+        folders.push_back(source.folder);
+    }
+    EXPECT_EQ(relative, (std::vector<std::string>{"A.xml", "a-b/y.xml", "a/z.xml", "b.xml",
+                                                  "single.xml", "-"}));
+    EXPECT_EQ(folders, (std::vector<std::string>{"", "a-b", "a", "", "", ""}));
+    EXPECT_EQ(sources[1].path, root + "/a-b/y.xml");
+    EXPECT_EQ(sources.back().path, "/dev/stdin");
+    EXPECT_EQ(GroupKey(sources[2], GroupBy::Folder), "a");
+    EXPECT_EQ(GroupKey(sources[2], GroupBy::File), "a/z.xml");
+    EXPECT_EQ(GroupKey({"x/y/z.xml", "", "x/y/z.xml"}, GroupBy::Folder), "x/y");
+}
+
+}  // namespace

@@ -1,0 +1,334 @@
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "annoxml/frame.h"
+#include "test_xml.h"
+
+using annoxml::Frame;
+using annoxml::FrameError;
+using annoxml::Point;
+using annoxml::ReadFrame;
+using annoxml::Region;
+using annoxml::ShapeKind;
+using annoxml::test::ParseXml;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Document(const std::string& shapes, const std::string& header = "") {
+    return "<Annotation><ImageInformation><FileName>f.png</FileName><Height>480</Height>"
+           "<Width>640</Width></ImageInformation><User UserID=\"u\" Time=\"t\"/>" +
+           header + "<LabelList><Label LabelType=\"Polyp\" LabelColor=\"#f00\"/></LabelList>" +
+           shapes + "</Annotation>";
+}
+
+Frame Read(const std::string& xml) { return ReadFrame(ParseXml(xml), "frame.xml"); }
+
+// The area of a regular n-gon inscribed in an ellipse with semi-axes a and b.
+double InscribedArea(int n, double a, double b) { return n / 2.0 * a * b * std::sin(2 * kPi / n); }
+
+struct GeometryCase {
+    const char* name;
+    std::string shape;
+    std::vector<Point> outline;  // empty: checked by vertexCount instead
+    std::size_t vertexCount;
+    double area;
+    annoxml::Box box;
+};
+
+const GeometryCase kGeometry[] = {
+    {"rectangle",
+     "<Rectangle Index='1' Label='Polyp'><Point>10,20</Point><Point>50,20</Point>"
+     "<Point>50,80</Point><Point>10,80</Point></Rectangle>",
+     {{10, 20}, {50, 20}, {50, 80}, {10, 80}},
+     4,
+     2400,
+     {10, 20, 40, 60}},
+    {"rectangle from its bottom-right corner",
+     "<Rectangle Index='1' Label='Polyp'><Point>50,80</Point><Point>10,80</Point>"
+     "<Point>10,20</Point><Point>50,20</Point></Rectangle>",
+     {{10, 20}, {50, 20}, {50, 80}, {10, 80}},
+     4,
+     2400,
+     {10, 20, 40, 60}},
+    {"polygon: the triangle's own area, not its box's",
+     "<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>4,0</Point><Point>0,3</Point>"
+     "</Polygon>",
+     {{0, 0}, {4, 0}, {0, 3}},
+     3,
+     6,
+     {0, 0, 4, 3}},
+    {"polygon with fractional and negative coordinates",
+     "<Polygon Index='1' Label='Polyp'><Point>-1.5,0.5</Point><Point>2.5,0.5</Point>"
+     "<Point> 2.5 , 2.5 </Point><Point>-1.5,2.5</Point></Polygon>",
+     {{-1.5, 0.5}, {2.5, 0.5}, {2.5, 2.5}, {-1.5, 2.5}},
+     4,
+     8,
+     {-1.5, 0.5, 4, 2}},
+    {"freehand contour, points below Points",
+     "<FreehandContour Index='1' Label='Polyp'><Points><Point>0,0</Point><Point>2,0</Point>"
+     "<Group><Point>2,2</Point></Group><Point>0,2</Point></Points><Point>9,9</Point>"
+     "</FreehandContour>",
+     {{0, 0}, {2, 0}, {2, 2}, {0, 2}},
+     4,
+     4,
+     {0, 0, 2, 2}},
+    // r = 10 from a point straight above the centre: ceil(pi / acos(1 - 0.25 / 10)) = 15.
+    {"circle, radius in any direction",
+     "<Circle Index='1' Label='Polyp'><Center>100,100</Center><Point>100,90</Point></Circle>",
+     {},
+     15,
+     InscribedArea(15, 10, 10),
+     {100 + 10 * std::cos(2 * kPi * 7 / 15), 100 - 10 * std::sin(2 * kPi * 4 / 15),
+      10 - 10 * std::cos(2 * kPi * 7 / 15), 20 * std::sin(2 * kPi * 4 / 15)}},
+    {"tiny circle keeps 8 vertices",
+     "<Circle Index='1' Label='Polyp'><Center>5,5</Center><Point>5.1,5</Point></Circle>",
+     {},
+     8,
+     InscribedArea(8, 0.1, 0.1),
+     {4.9, 4.9, 0.2, 0.2}},
+    {"ellipse from its Points",
+     "<Ellipse Index='1' Label='Polyp'><AxisPoints><Point>0,0</Point><Point>9,0</Point>"
+     "</AxisPoints><HeightPoint>3,3</HeightPoint><Points><Point>0,0</Point><Point>6,0</Point>"
+     "<Point>6,2</Point></Points></Ellipse>",
+     {{0, 0}, {6, 0}, {6, 2}},
+     3,
+     6,
+     {0, 0, 6, 2}},
+    // a = 10 along x around (10, 0), b = 5: the height point's distance from the axis line.
+    {"ellipse from AxisPoints and HeightPoint",
+     "<Ellipse Index='1' Label='Polyp'><AxisPoints><Point>0,0</Point><Point>20,0</Point>"
+     "</AxisPoints><HeightPoint>3,-5</HeightPoint></Ellipse>",
+     {},
+     15,
+     InscribedArea(15, 10, 5),
+     {10 + 10 * std::cos(2 * kPi * 7 / 15), -5 * std::sin(2 * kPi * 4 / 15),
+      10 - 10 * std::cos(2 * kPi * 7 / 15), 10 * std::sin(2 * kPi * 4 / 15)}},
+    {"ellipse along y",
+     "<Ellipse Index='1' Label='Polyp'><AxisPoints><Point>0,0</Point><Point>0,20</Point>"
+     "</AxisPoints><HeightPoint>5,7</HeightPoint></Ellipse>",
+     {},
+     15,
+     InscribedArea(15, 10, 5),
+     {-5 * std::sin(2 * kPi * 4 / 15), 10 + 10 * std::cos(2 * kPi * 7 / 15),
+      10 * std::sin(2 * kPi * 4 / 15), 10 - 10 * std::cos(2 * kPi * 7 / 15)}},
+};
+
+TEST(FrameGeometry, OutlineAreaAndBoxPerKind) {
+    for (const GeometryCase& c : kGeometry) {
+        SCOPED_TRACE(c.name);
+        const Frame frame = Read(Document(c.shape));
+        ASSERT_EQ(frame.regions.size(), 1u);
+        const Region& region = frame.regions[0];
+        ASSERT_EQ(region.outline.size(), c.vertexCount);
+        for (std::size_t i = 0; i < c.outline.size(); ++i) {
+            EXPECT_DOUBLE_EQ(region.outline[i].x, c.outline[i].x) << "vertex " << i;
+            EXPECT_DOUBLE_EQ(region.outline[i].y, c.outline[i].y) << "vertex " << i;
+        }
+        EXPECT_NEAR(region.area, c.area, 1e-9);
+        EXPECT_NEAR(region.box.x, c.box.x, 1e-9);
+        EXPECT_NEAR(region.box.y, c.box.y, 1e-9);
+        EXPECT_NEAR(region.box.width, c.box.width, 1e-9);
+        EXPECT_NEAR(region.box.height, c.box.height, 1e-9);
+    }
+}
+
+// Every vertex lies on the circle and no edge strays more than 0.25 px from it.
+TEST(FrameGeometry, CircleOutlineStaysWithinAQuarterPixel) {
+    for (const double radius : {0.2, 1.0, 10.0, 123.4, 1000.0}) {
+        SCOPED_TRACE(radius);
+        const std::string point = std::to_string(radius) + ",0";
+        const Frame frame =
+            Read(Document("<Circle Index='1' Label='Polyp'><Center>0,0</Center>"
+                          "<Point>" +
+                          point + "</Point></Circle>"));
+        const std::vector<Point>& outline = frame.regions.at(0).outline;
+        ASSERT_GE(outline.size(), 8u);
+        for (std::size_t i = 0; i < outline.size(); ++i) {
+            const Point a = outline[i];
+            const Point b = outline[(i + 1) % outline.size()];
+            EXPECT_NEAR(std::hypot(a.x, a.y), radius, 1e-9);
+            EXPECT_LE(radius - std::hypot((a.x + b.x) / 2, (a.y + b.y) / 2), 0.25);
+        }
+    }
+}
+
+TEST(FrameReader, HeaderLabelsMasksAndShapeFields) {
+    const Frame frame = Read(
+        "<Annotation><ImageInformation><FileName>a/b.png</FileName><Height> 1080 </Height>"
+        "<Width>1350</Width></ImageInformation><User UserID='j' Time='2026/02/11 15:20:41'/>"
+        "<LabelList><Label LabelType='Polyp' LabelColor='#E53935'/><Label LabelType='Ulcer'/>"
+        "</LabelList>"
+        "<Mask Index='2' Description='lesion' Color='#00f'>"
+        "<Polygon Index='7' Label='Ulcer' Description='d' Color='#0f0'><Point>0,0</Point>"
+        "<Point>1,0</Point><Point>0,1</Point></Polygon>"
+        "<Group><Rectangle Index='8' Label='Polyp'><Point>0,0</Point><Point>1,0</Point>"
+        "<Point>1,1</Point></Rectangle></Group></Mask></Annotation>");
+    EXPECT_EQ(frame.source, "frame.xml");
+    EXPECT_EQ(frame.fileName, "a/b.png");
+    EXPECT_EQ(frame.width, 1350);
+    EXPECT_EQ(frame.height, 1080);
+    EXPECT_EQ(frame.user, "j");
+    EXPECT_EQ(frame.captured, "2026/02/11 15:20:41");
+    ASSERT_EQ(frame.labels.size(), 2u);
+    EXPECT_EQ(frame.labels[0].name, "Polyp");
+    EXPECT_EQ(frame.labels[0].color, "#E53935");
+    EXPECT_EQ(frame.labels[1].name, "Ulcer");
+    ASSERT_EQ(frame.masks.size(), 1u);
+    EXPECT_EQ(frame.masks[0].index, "2");
+    EXPECT_EQ(frame.masks[0].description, "lesion");
+    EXPECT_EQ(frame.masks[0].color, "#00f");
+    ASSERT_EQ(frame.regions.size(), 2u);
+    const Region& polygon = frame.regions[0];
+    EXPECT_EQ(polygon.kind, ShapeKind::Polygon);
+    EXPECT_EQ(polygon.index, "7");
+    EXPECT_EQ(polygon.label, "Ulcer");
+    EXPECT_EQ(polygon.description, "d");
+    EXPECT_EQ(polygon.color, "#0f0");
+    EXPECT_EQ(polygon.mask, std::optional<std::string>("2"));
+    // Only a Mask that is the direct parent counts.
+    EXPECT_EQ(frame.regions[1].kind, ShapeKind::Rectangle);
+    EXPECT_EQ(frame.regions[1].mask, std::nullopt);
+}
+
+TEST(FrameReader, MarksKeepTheirPointsAndSubPartsAreNotShapes) {
+    const Frame frame = Read(Document(
+        "<Line Index='1' Label='x'><StartPoint>1,2</StartPoint><EndPoint>3,4</EndPoint></Line>"
+        "<ArrowText Index='2'><StartPoint>0,0</StartPoint><EndPoint>5,5</EndPoint>"
+        "<Text>look</Text></ArrowText>"
+        "<Text Index='3' TextColor='#fff'><Position>7,8</Position><Content>hi</Content></Text>"
+        "<CobbAngle Index='4'><PolyLine><Point>0,0</Point><Point>1,1</Point></PolyLine>"
+        "<Angle><Point>2,2</Point></Angle></CobbAngle>"
+        "<PolyLine Index=''><Point>0,0</Point></PolyLine>"
+        "<Angle Index='5'><Point>1,1</Point><Point>2,1</Point><Point>2,2</Point></Angle>"
+        "<FreehandPolyLine Index='6'><Points><Point>1,1</Point></Points></FreehandPolyLine>"
+        "<PointObject Index='7'><Point>4,4</Point></PointObject>"));
+    EXPECT_TRUE(frame.regions.empty());
+    struct Expected {
+        ShapeKind kind;
+        std::vector<std::size_t> partSizes;
+        std::string text;
+    };
+    const std::vector<Expected> expected{
+        {ShapeKind::Line, {2}, ""},        {ShapeKind::ArrowText, {2}, "look"},
+        {ShapeKind::Text, {1}, "hi"},      {ShapeKind::CobbAngle, {2, 1}, ""},
+        {ShapeKind::Angle, {3}, ""},       {ShapeKind::FreehandPolyLine, {1}, ""},
+        {ShapeKind::PointObject, {1}, ""},
+    };
+    ASSERT_EQ(frame.marks.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(annoxml::KindName(expected[i].kind));
+        EXPECT_EQ(frame.marks[i].kind, expected[i].kind);
+        std::vector<std::size_t> sizes;
+        for (const auto& part : frame.marks[i].parts) sizes.push_back(part.size());
+        EXPECT_EQ(sizes, expected[i].partSizes);
+        EXPECT_EQ(frame.marks[i].text, expected[i].text);
+    }
+    EXPECT_DOUBLE_EQ(frame.marks[0].parts[0][1].y, 4);
+    EXPECT_EQ(frame.marks[2].color, "#fff");
+}
+
+struct FailureCase {
+    const char* name;
+    std::string xml;
+    std::string detail;
+};
+
+const std::string kTriangle = "<Point>0,0</Point><Point>4,0</Point><Point>0,3</Point>";
+
+const FailureCase kFailures[] = {
+    {"circle without centre",
+     Document("<Circle Index='3' Label='Polyp'><Point>1,1</Point></Circle>"),
+     "Circle with Index 3: no Center"},
+    {"circle without point",
+     Document("<Circle Index='3' Label='Polyp'><Center>1,1</Center></Circle>"),
+     "Circle with Index 3: 0 points, needs at least 1"},
+    {"centre of three numbers",
+     Document("<Circle Index='3' Label='Polyp'><Center>1,1,1</Center><Point>1,1</Point></Circle>"),
+     "Circle with Index 3: Center \"1,1,1\" is not one point"},
+    {"label misspelt", Document("<Polygon Index='7' Label='Polpy'>" + kTriangle + "</Polygon>"),
+     "Polygon with Index 7: label \"Polpy\" is not in the label list"},
+    {"label in another case",
+     Document("<Polygon Index='7' Label='polyp'>" + kTriangle + "</Polygon>"),
+     "Polygon with Index 7: label \"polyp\" is not in the label list"},
+    {"empty label", Document("<Polygon Index='7'>" + kTriangle + "</Polygon>"),
+     "Polygon with Index 7: no label"},
+    {"polygon of two points",
+     Document("<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>1,1</Point></Polygon>"),
+     "Polygon with Index 1: 2 points, needs at least 3"},
+    {"freehand contour of one point",
+     Document("<FreehandContour Index='2' Label='Polyp'><Points><Point>0,0</Point></Points>"
+              "</FreehandContour>"),
+     "FreehandContour with Index 2: 1 point, needs at least 3"},
+    {"rectangle of two points",
+     Document("<Rectangle Label='Polyp'><Point>0,0</Point><Point>1,1</Point></Rectangle>"),
+     "Rectangle without Index: 2 points, needs at least 3"},
+    {"ellipse without enough of anything",
+     Document("<Ellipse Index='4' Label='Polyp'><AxisPoints><Point>0,0</Point><Point>2,0</Point>"
+              "</AxisPoints></Ellipse>"),
+     "Ellipse with Index 4: neither 3 or more Points nor AxisPoints and a HeightPoint"},
+    {"not a number",
+     Document("<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>1x,0</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: \"1x\" is not a number"},
+    {"empty coordinate",
+     Document("<Polygon Index='1' Label='Polyp'><Point>0,,0</Point><Point>1,0</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: \"\" is not a number"},
+    {"infinite coordinate",
+     Document("<Polygon Index='1' Label='Polyp'><Point>inf,0</Point><Point>1,0</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: \"inf\" is not a finite number"},
+    {"coordinate out of range",
+     Document("<Polygon Index='1' Label='Polyp'><Point>1e999,0</Point><Point>1,0</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: \"1e999\" is not a number"},
+    {"odd count of coordinates",
+     Document("<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>1</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: an odd count of coordinates (5)"},
+    {"bad number in a mark", Document("<Line Index='9'><StartPoint>a,b</StartPoint></Line>"),
+     "Line with Index 9: \"a\" is not a number"},
+    {"no User", "<A><ImageInformation><Height>1</Height><Width>1</Width></ImageInformation></A>",
+     "no User element"},
+    {"no ImageInformation", "<A><User/></A>", "no ImageInformation element"},
+    {"no width", "<A><User/><ImageInformation><Height>1</Height></ImageInformation></A>",
+     "ImageInformation: no Width"},
+    {"height not a positive integer",
+     "<A><User/><ImageInformation><Width>1</Width><Height>0</Height></ImageInformation></A>",
+     "ImageInformation: Height \"0\" is not a positive integer"},
+    {"fractional width",
+     "<A><User/><ImageInformation><Width>1.5</Width><Height>2</Height></ImageInformation></A>",
+     "ImageInformation: Width \"1.5\" is not a positive integer"},
+};
+
+TEST(FrameReader, EveryFailureNamesTheFileAndTheShape) {
+    for (const FailureCase& c : kFailures) {
+        SCOPED_TRACE(c.name);
+        try {
+            Read(c.xml);
+            ADD_FAILURE() << "no error";
+        } catch (const FrameError& error) {
+            EXPECT_EQ(error.detail(), c.detail);
+            EXPECT_EQ(error.source(), "frame.xml");
+            EXPECT_EQ(std::string(error.what()), "frame.xml: " + c.detail);
+        }
+    }
+}
+
+TEST(FrameReader, PathFormLoadsWithoutEcho) {
+    const annoxml::test::TempDir dir;
+    const std::string path = dir.Write("a.xml", Document(""));
+    testing::internal::CaptureStdout();
+    const Frame frame = ReadFrame(path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(frame.source, path);
+    EXPECT_EQ(frame.width, 640);
+    EXPECT_THROW(ReadFrame(dir.File("missing.xml")), std::runtime_error);
+}
+
+}  // namespace
