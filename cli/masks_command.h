@@ -1,0 +1,21 @@
+// `annoxml masks`: one segmentation mask image per frame.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+namespace annoxml::cli {
+
+struct MasksArgs {
+    std::vector<std::string> inputs;
+    std::string outDir;
+    std::string mode = "binary";
+    std::vector<std::string> labels;
+};
+
+CLI::App* AddMasks(CLI::App& app, MasksArgs& args);
+int RunMasks(const MasksArgs& args);
+
+}  // namespace annoxml::cli
