@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -12,44 +11,13 @@
 
 #include "annoxml/coco.h"
 #include "console.h"
+#include "stop_signals.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace annoxml::cli {
 namespace {
-
-std::atomic<int> stopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-extern "C" void RequestStop(int signal) {
-    int none = 0;
-    stopSignal.compare_exchange_strong(none, signal);
-}
-
-// Installs RequestStop for SIGINT and SIGTERM for its lifetime.
-class StopOnSignals {
-  public:
-    StopOnSignals() {
-        stopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = RequestStop;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~StopOnSignals() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    StopOnSignals(const StopOnSignals&) = delete;
-    StopOnSignals& operator=(const StopOnSignals&) = delete;
-
-  private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 void CreateParentFolder(const fs::path& output) {
     const fs::path parent = output.parent_path();
@@ -82,57 +50,29 @@ std::string Convert(const Job& job) {
 // Counts finished jobs and keeps standard error tidy: failure lines and an optional bar.
 class Tally {
   public:
-    Tally(std::size_t total, bool progressBar) : total_(total), progressBar_(progressBar) {}
+    Tally(std::size_t total, bool progressBar) : bar_(total, progressBar) {}
 
     void Record(const Job& job, const std::string& error) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        std::string text = progressBar_ ? "\r\033[K" : "";
-        if (error.empty()) {
-            ++converted_;
-        } else {
-            ++failed_;
-            text += "annoxml: " + job.input + ": " + error + "\n";
-        }
-        const bool last = converted_ + failed_ == total_;
-        if (progressBar_ && (!error.empty() || last || Clock::now() - drawn_ > kRedraw)) {
-            text += Bar();
-            drawn_ = Clock::now();
-        } else if (error.empty()) {
-            return;
-        }
-        WriteError(text);
+        ++(error.empty() ? converted_ : failed_);
+        bar_.Report(error.empty() ? "" : "annoxml: " + job.input + ": " + error + "\n",
+                    converted_ + failed_);
     }
 
-    void ClearBar() {
-        if (progressBar_) {
-            WriteError("\r\033[K");
-        }
-    }
+    void ClearBar() { bar_.Clear(); }
 
     std::size_t converted() const { return converted_; }
     std::size_t failed() const { return failed_; }
 
   private:
-    static constexpr auto kRedraw = std::chrono::milliseconds(100);
-    static constexpr std::size_t kBarWidth = 30;
-
-    std::string Bar() const {
-        const std::size_t done = converted_ + failed_;
-        const std::size_t filled = total_ == 0 ? kBarWidth : done * kBarWidth / total_;
-        return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
-               std::to_string(done) + "/" + std::to_string(total_);
-    }
-
     std::mutex mutex_;
-    const std::size_t total_;
-    const bool progressBar_;
+    ProgressBar bar_;
     std::size_t converted_ = 0;
     std::size_t failed_ = 0;
-    Clock::time_point drawn_{};
 };
 
 void Work(const std::vector<Job>& jobs, std::atomic<std::size_t>& next, Tally& tally) {
-    while (stopSignal == 0) {
+    while (StopSignal() == 0) {
         const std::size_t index = next++;
         if (index >= jobs.size()) {
             return;
@@ -169,7 +109,7 @@ BatchSummary RunBatch(const std::vector<Job>& jobs, const BatchOptions& options)
     summary.converted = tally.converted();
     summary.failed = tally.failed();
     summary.notStarted = jobs.size() - summary.converted - summary.failed;
-    summary.stopSignal = stopSignal;
+    summary.stopSignal = StopSignal();
     summary.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return summary;
 }

@@ -20,4 +20,35 @@ void WriteError(const std::string& text) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+namespace {
+constexpr auto kRedraw = std::chrono::milliseconds(100);
+constexpr std::size_t kBarWidth = 30;
+constexpr const char* kClearLine = "\r\033[K";
+}  // namespace
+
+void ProgressBar::Report(const std::string& lines, std::size_t done) {
+    if (!enabled_) {
+        if (!lines.empty()) WriteError(lines);
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (lines.empty() && done != total_ && now - drawn_ < kRedraw) {
+        return;
+    }
+    drawn_ = now;
+    WriteError(kClearLine + lines + Bar(done));
+}
+
+void ProgressBar::Clear() const {
+    if (enabled_) {
+        WriteError(kClearLine);
+    }
+}
+
+std::string ProgressBar::Bar(std::size_t done) const {
+    const std::size_t filled = total_ == 0 ? kBarWidth : done * kBarWidth / total_;
+    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
+           std::to_string(done) + "/" + std::to_string(total_);
+}
+
 }  // namespace annoxml::cli

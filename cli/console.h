@@ -1,6 +1,8 @@
 // The tool's own use of the standard streams.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -35,5 +37,25 @@ class SilencedStdout {
 void WriteError(const std::string& text);
 
 bool StderrIsTerminal();
+
+// A one-line progress bar on standard error that failure lines scroll above. Not thread-safe:
+// callers serialise Report().
+class ProgressBar {
+  public:
+    ProgressBar(std::size_t total, bool enabled) : total_(total), enabled_(enabled) {}
+
+    // Writes `lines` (whole lines, may be empty) and redraws the bar for `done` finished items
+    // when it is due: at most every 100 ms, after lines, and at the end.
+    void Report(const std::string& lines, std::size_t done);
+    // Removes the bar, leaving the cursor at the start of an empty line.
+    void Clear() const;
+
+  private:
+    std::string Bar(std::size_t done) const;
+
+    const std::size_t total_;
+    const bool enabled_;
+    std::chrono::steady_clock::time_point drawn_{};
+};
 
 }  // namespace annoxml::cli

@@ -40,6 +40,10 @@ struct DatasetOptions {
     GroupBy groupBy = GroupBy::File;
 };
 
+// A category list as JSON text: an array of {"id": integer, "name": string, "supercategory":
+// string (optional)}. Throws std::runtime_error on anything else, and on a repeated id or name.
+ANNOXML_API std::vector<Category> ParseCategoryList(const std::string& json);
+
 // One annotation file to read, as listed from the inputs a user gave.
 struct FrameSource {
     std::string path;    // to open

@@ -1,6 +1,9 @@
 // Reads a document into a Frame in one walk over its elements.
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -386,6 +389,26 @@ class FrameBuilder : public pugi::xml_tree_walker {
     std::vector<pugi::xml_node> regionNodes_;
 };
 
+// Loads regular files directly; pipes such as standard input, whose size pugixml cannot learn
+// up front, are read whole first.
+pugi::xml_document LoadFile(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || std::filesystem::is_regular_file(status) ||
+        std::filesystem::is_directory(status)) {
+        return detail::LoadDocument(path);
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result =
+        doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
+    if (!result) {
+        throw std::runtime_error(std::string("Failed to load xml file: ") + result.description());
+    }
+    return doc;
+}
+
 }  // namespace
 
 const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name; }
@@ -406,6 +429,6 @@ Frame ReadFrame(const pugi::xml_document& doc, const std::string& source) {
     return builder.Finish();
 }
 
-Frame ReadFrame(const std::string& path) { return ReadFrame(detail::LoadDocument(path), path); }
+Frame ReadFrame(const std::string& path) { return ReadFrame(LoadFile(path), path); }
 
 }  // namespace annoxml

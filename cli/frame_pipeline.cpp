@@ -1,0 +1,295 @@
+#include "frame_pipeline.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "console.h"
+#include "stop_signals.h"
+
+namespace annoxml::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Items read ahead of the consumer, per thread: enough to keep every thread busy while the
+// consumer works, few enough that memory does not grow with the number of files.
+constexpr std::size_t kWindowPerThread = 4;
+constexpr auto kSignalPoll = std::chrono::milliseconds(50);
+
+FrameItem ReadItem(const FrameSource& source) {
+    FrameItem item;
+    item.source = &source;
+    try {
+        item.frame = ReadFrame(source.path);
+    } catch (const FrameError& error) {
+        item.error = error.detail();
+    } catch (const std::exception& error) {
+        item.error = *error.what() ? error.what() : "unknown error";
+    }
+    return item;
+}
+
+// Slots for the items between the consumer and the readers, indexed by position modulo the
+// window. A reader claims position i only once i is within the window of the consumer.
+class ReorderWindow {
+  public:
+    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window)
+        : sources_(sources), slots_(window) {}
+
+    // Reads items until the sources run out or a stop signal arrives.
+    void Read() {
+        while (true) {
+            std::size_t position = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                while (!Claimable() && StopSignal() == 0) {
+                    space_.wait_for(lock, kSignalPoll);
+                }
+                if (StopSignal() != 0 || claimed_ == sources_.size()) {
+                    return;
+                }
+                position = claimed_++;
+            }
+            FrameItem item = ReadItem(sources_[position]);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slots_[position % slots_.size()] = std::move(item);
+            ready_.notify_all();
+        }
+    }
+
+    // The next item in input order; nullopt when all are delivered, or when stopped and
+    // everything claimed is delivered.
+    std::optional<FrameItem> Next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (delivered_ == sources_.size()) {
+            return std::nullopt;
+        }
+        std::optional<FrameItem>& slot = slots_[delivered_ % slots_.size()];
+        while (!slot) {
+            if (StopSignal() != 0 && delivered_ >= claimed_) {
+                return std::nullopt;
+            }
+            ready_.wait_for(lock, kSignalPoll);
+        }
+        std::optional<FrameItem> item = std::move(slot);
+        slot.reset();
+        ++delivered_;
+        space_.notify_all();
+        return item;
+    }
+
+  private:
+    bool Claimable() const {
+        return claimed_ == sources_.size() || claimed_ < delivered_ + slots_.size();
+    }
+
+    const std::vector<FrameSource>& sources_;
+    std::vector<std::optional<FrameItem>> slots_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable space_;
+    std::size_t claimed_ = 0;
+    std::size_t delivered_ = 0;
+};
+
+std::string Consumed(const FrameConsumer& consume, FrameItem& item) {
+    try {
+        return consume(item);
+    } catch (const FrameError& error) {
+        return error.detail();
+    } catch (const std::exception& error) {
+        return *error.what() ? error.what() : "unknown error";
+    }
+}
+
+// The sources of every input; a folder that cannot be listed is reported and counted.
+std::vector<FrameSource> ListInputs(const std::vector<std::string>& inputs, std::size_t& failed) {
+    std::vector<FrameSource> sources;
+    for (const std::string& input : inputs) {
+        try {
+            std::vector<FrameSource> listed = ListFrameSources({input});
+            std::move(listed.begin(), listed.end(), std::back_inserter(sources));
+        } catch (const std::runtime_error& error) {
+            WriteError(std::string("annoxml: ") + error.what() + "\n");
+            ++failed;
+        }
+    }
+    return sources;
+}
+
+std::vector<std::pair<std::string, std::string>> ParseRenames(
+    const std::vector<std::string>& renames) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const std::string& rename : renames) {
+        const std::size_t equals = rename.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            throw CLI::ValidationError("--rename", "\"" + rename + "\" is not OLD=NEW");
+        }
+        pairs.emplace_back(rename.substr(0, equals), rename.substr(equals + 1));
+    }
+    return pairs;
+}
+
+std::vector<SplitShare> ParseSplits(const std::string& text) {
+    std::vector<SplitShare> splits;
+    if (text.empty()) {
+        return splits;
+    }
+    double total = 0;
+    std::stringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        const std::size_t equals = item.find('=');
+        const std::string name = item.substr(0, std::min(equals, item.size()));
+        double share = -1;
+        try {
+            std::size_t used = 0;
+            share = std::stod(item.substr(equals + 1), &used);
+            if (used != item.size() - equals - 1) share = -1;
+        } catch (const std::exception&) {
+        }
+        const bool known = std::any_of(splits.begin(), splits.end(),
+                                       [&](const SplitShare& split) { return split.name == name; });
+        if (equals == std::string::npos || name.empty() || !(share > 0) || known) {
+            throw CLI::ValidationError("--split", "\"" + item +
+                                                      "\" is not NAME=SHARE with a new name and "
+                                                      "a share above 0");
+        }
+        splits.push_back({name, share});
+        total += share;
+    }
+    if (std::abs(total - 1) > 1e-6) {
+        throw CLI::ValidationError("--split",
+                                   "the shares add up to " + std::to_string(total) + ", not 1");
+    }
+    return splits;
+}
+
+std::vector<Category> ReadCategories(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CLI::ValidationError("--categories", path + ": cannot be read");
+    }
+    try {
+        return ParseCategoryList({std::istreambuf_iterator<char>(in), {}});
+    } catch (const std::runtime_error& error) {
+        throw CLI::ValidationError("--categories", path + ": " + error.what());
+    }
+}
+
+}  // namespace
+
+void AddInputOptions(CLI::App& command, FrameOptions& options) {
+    options.threads = std::max(1u, std::thread::hardware_concurrency());
+    command
+        .add_option("INPUT", options.inputs,
+                    "Annotation files, folders to search for *.xml (sorted by path), or - for "
+                    "standard input")
+        ->required();
+    command
+        .add_option("-j,--jobs", options.threads,
+                    "Files read at the same time (default: the machine's hardware threads)")
+        ->check(CLI::Range(1u, 1024u));
+    command.add_flag("-q,--quiet", options.quiet,
+                     "Print only failures: no progress bar, no summary");
+}
+
+void AddCatalogOptions(CLI::App& command, FrameOptions& options) {
+    command.add_option("--rename", options.renames,
+                       "OLD=NEW: read the label OLD as NEW, so that spelling variants merge "
+                       "(repeatable)");
+    command.add_option("--categories", options.categoriesFile,
+                       "JSON file with the category list [{\"id\", \"name\", \"supercategory\"}]; "
+                       "its ids are kept, and a shape with another label fails its file");
+    command.add_option("--split", options.splits,
+                       "Shares of named splits, e.g. train=0.8,val=0.1,test=0.1; each frame is "
+                       "assigned by a stable hash, so adding frames never moves others");
+    command.add_option("--seed", options.seed, "Seed of the split assignment")
+        ->capture_default_str();
+    command
+        .add_option("--group-by", options.groupBy,
+                    "Assign splits per file, or per folder (one video or patient stays in one "
+                    "split)")
+        ->check(CLI::IsMember({"file", "folder"}))
+        ->capture_default_str();
+}
+
+void AddFrameOptions(CLI::App& command, FrameOptions& options) {
+    AddInputOptions(command, options);
+    AddCatalogOptions(command, options);
+}
+
+DatasetOptions ToDatasetOptions(const FrameOptions& options) {
+    DatasetOptions result;
+    result.renames = ParseRenames(options.renames);
+    if (!options.categoriesFile.empty()) {
+        result.categories = ReadCategories(options.categoriesFile);
+    }
+    result.splits = ParseSplits(options.splits);
+    result.seed = options.seed;
+    result.groupBy = options.groupBy == "folder" ? GroupBy::Folder : GroupBy::File;
+    return result;
+}
+
+BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
+                              const PipelineOptions& options, const FrameConsumer& consume) {
+    const Clock::time_point start = Clock::now();
+    const StopOnSignals stopOnSignals;
+    const std::size_t threadCount =
+        std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
+    ReorderWindow window(sources, threadCount * kWindowPerThread);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < threadCount; ++i) {
+        readers.emplace_back([&window] { window.Read(); });
+    }
+
+    BatchSummary summary;
+    ProgressBar bar(sources.size(), options.progressBar);
+    while (std::optional<FrameItem> item = window.Next()) {
+        std::string error = Consumed(consume, *item);
+        if (!item->error.empty()) {
+            error = item->error;  // the consumer saw the read failure and may not repeat it
+        }
+        ++(error.empty() ? summary.converted : summary.failed);
+        const bool report = !error.empty() && options.reportFailures;
+        bar.Report(report ? "annoxml: " + item->source->path + ": " + error + "\n" : "",
+                   summary.converted + summary.failed);
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    bar.Clear();
+    summary.notStarted = sources.size() - summary.converted - summary.failed;
+    summary.stopSignal = StopSignal();
+    summary.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return summary;
+}
+
+BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
+                       bool reportFailures) {
+    std::size_t unlisted = 0;
+    const std::vector<FrameSource> sources = ListInputs(options.inputs, unlisted);
+    PipelineOptions pipeline;
+    pipeline.threads = options.threads;
+    pipeline.progressBar = !options.quiet && sources.size() > 1 && StderrIsTerminal();
+    pipeline.reportFailures = reportFailures;
+    BatchSummary summary = RunFramePipeline(sources, pipeline, consume);
+    summary.failed += unlisted;
+    return summary;
+}
+
+int FinishRun(const BatchSummary& summary, bool quiet) {
+    if (!quiet) {
+        WriteError(SummaryLine(summary));
+    }
+    return ExitStatus(summary);
+}
+
+}  // namespace annoxml::cli

@@ -1,0 +1,73 @@
+// What every frame-based subcommand shares: the common options, and reading the frames of the
+// inputs on several threads while one consumer takes them in input order.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "annoxml/dataset.h"
+#include "annoxml/frame.h"
+#include "batch_run.h"
+
+namespace annoxml::cli {
+
+struct FrameOptions {
+    std::vector<std::string> inputs;
+    std::vector<std::string> renames;  // OLD=NEW
+    std::string categoriesFile;
+    std::string splits;  // train=0.8,val=0.1,test=0.1
+    std::uint64_t seed = 0;
+    std::string groupBy = "file";
+    unsigned threads = 1;
+    bool quiet = false;
+};
+
+// Registers INPUT..., -j and -q on `command`.
+void AddInputOptions(CLI::App& command, FrameOptions& options);
+// Registers --rename, --categories, --split, --seed and --group-by on `command`.
+void AddCatalogOptions(CLI::App& command, FrameOptions& options);
+// Both.
+void AddFrameOptions(CLI::App& command, FrameOptions& options);
+
+// The catalog options as the library takes them. Throws CLI::ValidationError naming the option
+// with a bad value (a --categories file that cannot be read or parsed included).
+DatasetOptions ToDatasetOptions(const FrameOptions& options);
+
+// One input file, read or not, as the consumer receives it.
+struct FrameItem {
+    const FrameSource* source = nullptr;
+    std::optional<Frame> frame;  // set when it was read
+    std::string error;           // why it was not, without the path
+};
+
+struct PipelineOptions {
+    unsigned threads = 1;
+    bool progressBar = false;
+    // Write "annoxml: PATH: MESSAGE" for each failure. Off for consumers that report their own.
+    bool reportFailures = true;
+};
+
+// Takes each item in input order on the calling thread; returns "" or why the file fails after
+// all (the item then counts as failed and is reported like a read failure).
+using FrameConsumer = std::function<std::string(FrameItem& item)>;
+
+// Reads every source on `threads` threads and hands the items to `consume` in input order,
+// holding at most a few items per thread at a time. SIGINT and SIGTERM stop it: reads under
+// way finish and are delivered, no new one starts. The summary counts files, as `convert` does.
+BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
+                              const PipelineOptions& options, const FrameConsumer& consume);
+
+// The standard run of a frame-based subcommand: lists the inputs (a folder that cannot be listed
+// is reported and counts as a failed file) and runs the pipeline with the options' -j and -q.
+BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
+                       bool reportFailures = true);
+
+// Prints the summary line unless quiet and returns the exit status, as `convert` does.
+int FinishRun(const BatchSummary& summary, bool quiet);
+
+}  // namespace annoxml::cli
