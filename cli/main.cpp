@@ -9,6 +9,7 @@
 #include "batch_plan.h"
 #include "batch_run.h"
 #include "console.h"
+#include "masks_command.h"
 #include "read_command.h"
 
 namespace {
@@ -109,6 +110,8 @@ int main(int argc, char** argv) {
     ReadArgs readArgs;
     const CLI::App* convert = AddConvert(app, convertArgs);
     const CLI::App* read = AddRead(app, readArgs);
+    MasksArgs masksArgs;
+    const CLI::App* masks = AddMasks(app, masksArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -120,6 +123,9 @@ int main(int argc, char** argv) {
     }
     if (*read) {
         return Read(readArgs, out);
+    }
+    if (*masks) {
+        return RunMasks(masksArgs);
     }
     return Convert(convertArgs);
 }

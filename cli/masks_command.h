@@ -6,10 +6,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include "annoxml/dataset.h"
+#include "frame_pipeline.h"
+
 namespace annoxml::cli {
 
 struct MasksArgs {
-    std::vector<std::string> inputs;
+    FrameOptions frames;
+    DatasetOptions dataset;  // from `frames`, once parsed
     std::string outDir;
     std::string mode = "binary";
     std::vector<std::string> labels;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "annoxml/dataset.h"
 #include "annoxml/export.h"
 #include "annoxml/frame.h"
 
@@ -79,5 +81,34 @@ ANNOXML_API MaskImage RenderMask(const Frame& frame, const MaskRequest& request)
 // Writes a grey-scale PNG of the image's depth, complete or not at all. Throws std::runtime_error
 // "Cannot write PATH: REASON".
 ANNOXML_API void WritePng(const MaskImage& image, const std::string& path);
+
+// A folder of mask images, one per data-set frame, named after the frame's data-set file name
+// with the extension .png, and categories.json (id, name, color of the categories painted).
+class ANNOXML_API MaskSetWriter {
+  public:
+    struct Options {
+        std::string outDir;
+        MaskMode mode = MaskMode::Binary;
+        std::vector<std::string> labels;  // paint only these categories; empty: all
+    };
+
+    explicit MaskSetWriter(Options options);
+
+    // Writes the frame's mask. Not thread-safe: frames come in data-set order. Throws
+    // std::runtime_error when the file name leads outside the folder, another frame of this set
+    // has the same file name, or the file cannot be written.
+    void Write(const DatasetFrame& admitted, const std::vector<Category>& categories);
+
+    // Writes categories.json; returns the --labels names that match no category.
+    std::vector<std::string> Finish(const std::vector<Category>& categories) const;
+
+  private:
+    bool IsSelected(const std::string& name) const;
+    MaskRequest Request(const DatasetFrame& admitted,
+                        const std::vector<Category>& categories) const;
+
+    Options options_;
+    std::map<std::string, std::string> written_;  // path -> the frame's source
+};
 
 }  // namespace annoxml

@@ -1,9 +1,12 @@
 // YOLO training labels: one text file per frame of normalised boxes or outlines, and data.yaml.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "annoxml/dataset.h"
 #include "annoxml/export.h"
 #include "annoxml/frame.h"
 
@@ -46,5 +49,36 @@ ANNOXML_API std::string DataYaml(const YoloDataset& dataset);
 
 // A YAML double-quoted scalar.
 ANNOXML_API std::string YamlQuoted(const std::string& text);
+
+// A YOLO data set below a folder: labels/<split>/<file name>.txt per frame, the images linked or
+// copied into images/<split>/<file name>, and data.yaml. File names are the frames' data-set file
+// names, folders included; the split is the frame's, "train" without splits.
+class ANNOXML_API YoloSetWriter {
+  public:
+    struct Options {
+        std::string outDir;
+        YoloTask task = YoloTask::Detect;
+        std::optional<std::string> imagesDir;  // where the images lie, by data-set file name
+        bool copyImages = false;               // copy them instead of linking
+    };
+
+    explicit YoloSetWriter(Options options);
+
+    // Throws std::runtime_error, before writing anything, when an image is expected and missing
+    // ("image DIR/x.png not found"); and when the file name leads outside the folder, another
+    // frame has the same file name, or a file cannot be written.
+    void CheckImage(const std::string& fileName) const;
+    // Writes the frame's label file (and places its image). Not thread-safe: frames come in
+    // data-set order. A region's class is its category's position in `categories`.
+    void Write(const DatasetFrame& admitted, const std::vector<Category>& categories);
+
+    // Writes data.yaml with the splits in `splits` order ("train" when empty).
+    void Finish(const std::vector<Category>& categories,
+                const std::vector<SplitShare>& splits) const;
+
+  private:
+    Options options_;
+    std::map<std::string, std::string> written_;  // path -> the frame's source
+};
 
 }  // namespace annoxml

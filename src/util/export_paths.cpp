@@ -1,15 +1,15 @@
-#include "export_paths.h"
+#include "util/export_paths.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-namespace annoxml::cli {
+namespace annoxml::detail {
 
 std::filesystem::path ExportPath(const std::filesystem::path& root, const std::string& fileName,
                                  const std::string& extension) {
     std::filesystem::path relative(fileName);
-    const bool climbs =
-        std::any_of(relative.begin(), relative.end(), [](const auto& part) { return part == ".."; });
+    const bool climbs = std::any_of(relative.begin(), relative.end(),
+                                    [](const auto& part) { return part == ".."; });
     if (fileName.empty() || relative.has_root_path() || climbs || !relative.has_filename()) {
         throw std::runtime_error("file name \"" + fileName +
                                  "\" does not lie below the output folder");
@@ -20,8 +20,9 @@ std::filesystem::path ExportPath(const std::filesystem::path& root, const std::s
     return root / relative;
 }
 
-void ClaimedPaths::Claim(const std::filesystem::path& path, const std::string& source) {
-    const auto [owner, inserted] = owners_.emplace(path.lexically_normal(), source);
+void ClaimPath(std::map<std::string, std::string>& owners, const std::filesystem::path& path,
+               const std::string& source) {
+    const auto [owner, inserted] = owners.emplace(path.lexically_normal().string(), source);
     if (!inserted) {
         throw std::runtime_error(path.string() + " is written for " + owner->second +
                                  " already (same file name)");
@@ -37,4 +38,4 @@ void CreateParentFolders(const std::filesystem::path& path) {
     }
 }
 
-}  // namespace annoxml::cli
+}  // namespace annoxml::detail
