@@ -11,6 +11,7 @@
 #include "console.h"
 #include "masks_command.h"
 #include "read_command.h"
+#include "yolo_command.h"
 
 namespace {
 
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
     const CLI::App* read = AddRead(app, readArgs);
     MasksArgs masksArgs;
     const CLI::App* masks = AddMasks(app, masksArgs);
+    YoloArgs yoloArgs;
+    const CLI::App* yolo = AddYolo(app, yoloArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -126,6 +129,9 @@ int main(int argc, char** argv) {
     }
     if (*masks) {
         return RunMasks(masksArgs);
+    }
+    if (*yolo) {
+        return RunYolo(yoloArgs);
     }
     return Convert(convertArgs);
 }

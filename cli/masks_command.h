@@ -6,15 +6,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "annoxml/dataset.h"
-#include "frame_pipeline.h"
+#include "export_run.h"
 
 namespace annoxml::cli {
 
-struct MasksArgs {
-    FrameOptions frames;
-    DatasetOptions dataset;  // from `frames`, once parsed
-    std::string outDir;
+struct MasksArgs : ExportArgs {
     std::string mode = "binary";
     std::vector<std::string> labels;
 };

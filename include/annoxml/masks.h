@@ -94,10 +94,22 @@ class ANNOXML_API MaskSetWriter {
 
     explicit MaskSetWriter(Options options);
 
-    // Writes the frame's mask. Not thread-safe: frames come in data-set order. Throws
-    // std::runtime_error when the file name leads outside the folder, another frame of this set
-    // has the same file name, or the file cannot be written.
-    void Write(const DatasetFrame& admitted, const std::vector<Category>& categories);
+    // One frame's mask, planned and ready to render.
+    struct Task {
+        std::string path;
+        MaskRequest request;
+        Frame frame;
+    };
+
+    // Writes the frame's mask: Render(Plan(...)).
+    void Write(DatasetFrame admitted, const std::vector<Category>& categories);
+    // The part of Write that depends on order: not thread-safe, frames come in data-set order.
+    // Throws std::runtime_error when the file name leads outside the folder or another frame of
+    // this set has the same file name.
+    Task Plan(DatasetFrame admitted, const std::vector<Category>& categories);
+    // The costly part, safe on any thread. Throws std::runtime_error when the file cannot be
+    // written.
+    static void Render(const Task& task);
 
     // Writes categories.json; returns the --labels names that match no category.
     std::vector<std::string> Finish(const std::vector<Category>& categories) const;

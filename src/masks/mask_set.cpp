@@ -32,13 +32,23 @@ MaskRequest MaskSetWriter::Request(const DatasetFrame& admitted,
     return request;
 }
 
-void MaskSetWriter::Write(const DatasetFrame& admitted, const std::vector<Category>& categories) {
+MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
+                                        const std::vector<Category>& categories) {
     const std::filesystem::path path =
         detail::ExportPath(options_.outDir, admitted.fileName, ".png");
     detail::ClaimPath(written_, path, admitted.frame.source);
-    const MaskImage image = RenderMask(admitted.frame, Request(admitted, categories));
-    detail::CreateParentFolders(path);
-    WritePng(image, path.string());
+    MaskRequest request = Request(admitted, categories);
+    return {path.string(), std::move(request), std::move(admitted.frame)};
+}
+
+void MaskSetWriter::Render(const Task& task) {
+    const MaskImage image = RenderMask(task.frame, task.request);
+    detail::CreateParentFolders(task.path);
+    WritePng(image, task.path);
+}
+
+void MaskSetWriter::Write(DatasetFrame admitted, const std::vector<Category>& categories) {
+    Render(Plan(std::move(admitted), categories));
 }
 
 std::vector<std::string> MaskSetWriter::Finish(const std::vector<Category>& categories) const {
