@@ -14,7 +14,7 @@ CLI::App* AddMasks(CLI::App& app, MasksArgs& args) {
         "Write one segmentation mask PNG per frame: regions filled by the pixel-centre rule, "
         "painted in document order",
         "Folder for the masks, named like the images with the extension .png, in the data "
-        "set's folders, and categories.json",
+        "set's folders (below one folder per split with --split), and categories.json",
         args);
     command
         ->add_option("--mode", args.mode,

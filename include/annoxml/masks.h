@@ -83,7 +83,8 @@ ANNOXML_API MaskImage RenderMask(const Frame& frame, const MaskRequest& request)
 ANNOXML_API void WritePng(const MaskImage& image, const std::string& path);
 
 // A folder of mask images, one per data-set frame, named after the frame's data-set file name
-// with the extension .png, and categories.json (id, name, color of the categories painted).
+// with the extension .png (below a folder named after the frame's split when there are splits),
+// and categories.json (id, name, color of the categories painted).
 class ANNOXML_API MaskSetWriter {
   public:
     struct Options {

@@ -34,8 +34,8 @@ MaskRequest MaskSetWriter::Request(const DatasetFrame& admitted,
 
 MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
                                         const std::vector<Category>& categories) {
-    const std::filesystem::path path =
-        detail::ExportPath(options_.outDir, admitted.fileName, ".png");
+    const std::filesystem::path root = std::filesystem::path(options_.outDir) / admitted.split;
+    const std::filesystem::path path = detail::ExportPath(root, admitted.fileName, ".png");
     detail::ClaimPath(written_, path, admitted.frame.source);
     MaskRequest request = Request(admitted, categories);
     return {path.string(), std::move(request), std::move(admitted.frame)};
