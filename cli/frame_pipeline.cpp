@@ -23,11 +23,11 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kWindowPerThread = 4;
 constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 
-FrameItem ReadItem(const FrameSource& source) {
+FrameItem ReadItem(const FrameSource& source, bool collectProblems) {
     FrameItem item;
     item.source = &source;
     try {
-        item.frame = ReadFrame(source.path);
+        item.frame = ReadFrame(source.path, collectProblems ? &item.problems : nullptr);
     } catch (const FrameError& error) {
         item.error = error.detail();
     } catch (const std::exception& error) {
@@ -40,8 +40,8 @@ FrameItem ReadItem(const FrameSource& source) {
 // window. A reader claims position i only once i is within the window of the consumer.
 class ReorderWindow {
   public:
-    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window)
-        : sources_(sources), slots_(window) {}
+    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window, bool collectProblems)
+        : sources_(sources), slots_(window), collectProblems_(collectProblems) {}
 
     // Reads items until the sources run out or a stop signal arrives.
     void Read() {
@@ -57,7 +57,7 @@ class ReorderWindow {
                 }
                 position = claimed_++;
             }
-            FrameItem item = ReadItem(sources_[position]);
+            FrameItem item = ReadItem(sources_[position], collectProblems_);
             const std::lock_guard<std::mutex> lock(mutex_);
             slots_[position % slots_.size()] = std::move(item);
             ready_.notify_all();
@@ -92,6 +92,7 @@ class ReorderWindow {
 
     const std::vector<FrameSource>& sources_;
     std::vector<std::optional<FrameItem>> slots_;
+    const bool collectProblems_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable space_;
@@ -219,6 +220,7 @@ void AddCatalogOptions(CLI::App& command, FrameOptions& options) {
                     "split)")
         ->check(CLI::IsMember({"file", "folder"}))
         ->capture_default_str();
+    command.parse_complete_callback([&options] { options.dataset = ToDatasetOptions(options); });
 }
 
 void AddFrameOptions(CLI::App& command, FrameOptions& options) {
@@ -244,7 +246,7 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
     const StopOnSignals stopOnSignals;
     const std::size_t threadCount =
         std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
-    ReorderWindow window(sources, threadCount * kWindowPerThread);
+    ReorderWindow window(sources, threadCount * kWindowPerThread, options.collectProblems);
     std::vector<std::thread> readers;
     for (std::size_t i = 0; i < threadCount; ++i) {
         readers.emplace_back([&window] { window.Read(); });
@@ -259,8 +261,9 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
         }
         ++(error.empty() ? summary.converted : summary.failed);
         const bool report = !error.empty() && options.reportFailures;
-        bar.Report(report ? "annoxml: " + item->source->path + ": " + error + "\n" : "",
-                   summary.converted + summary.failed);
+        bar.Report(
+            (report ? "annoxml: " + item->source->path + ": " + error + "\n" : "") + item->lines,
+            summary.converted + summary.failed);
     }
     for (std::thread& reader : readers) {
         reader.join();
@@ -273,13 +276,11 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 }
 
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
-                       bool reportFailures) {
+                       PipelineOptions pipeline) {
     std::size_t unlisted = 0;
     const std::vector<FrameSource> sources = ListInputs(options.inputs, unlisted);
-    PipelineOptions pipeline;
     pipeline.threads = options.threads;
     pipeline.progressBar = !options.quiet && sources.size() > 1 && StderrIsTerminal();
-    pipeline.reportFailures = reportFailures;
     BatchSummary summary = RunFramePipeline(sources, pipeline, consume);
     summary.failed += unlisted;
     return summary;

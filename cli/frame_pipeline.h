@@ -25,11 +25,15 @@ struct FrameOptions {
     std::string groupBy = "file";
     unsigned threads = 1;
     bool quiet = false;
+    // The catalog options checked and converted, set when the command line is parsed.
+    DatasetOptions dataset;
 };
 
 // Registers INPUT..., -j and -q on `command`.
 void AddInputOptions(CLI::App& command, FrameOptions& options);
-// Registers --rename, --categories, --split, --seed and --group-by on `command`.
+// Registers --rename, --categories, --split, --seed and --group-by on `command`, and fills
+// `options.dataset` from them once the command line is parsed (through the command's
+// parse_complete_callback: a bad value is a usage error).
 void AddCatalogOptions(CLI::App& command, FrameOptions& options);
 // Both.
 void AddFrameOptions(CLI::App& command, FrameOptions& options);
@@ -43,6 +47,11 @@ struct FrameItem {
     const FrameSource* source = nullptr;
     std::optional<Frame> frame;  // set when it was read
     std::string error;           // why it was not, without the path
+    // With PipelineOptions::collectProblems: every problem found, the frame read as far as it
+    // could be; `error` then only tells why the file could not be loaded.
+    std::vector<std::string> problems;
+    // Whole lines the consumer wants on standard error, written above the progress bar.
+    std::string lines;
 };
 
 struct PipelineOptions {
@@ -50,6 +59,7 @@ struct PipelineOptions {
     bool progressBar = false;
     // Write "annoxml: PATH: MESSAGE" for each failure. Off for consumers that report their own.
     bool reportFailures = true;
+    bool collectProblems = false;
 };
 
 // Takes each item in input order on the calling thread; returns "" or why the file fails after
@@ -64,8 +74,10 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 
 // The standard run of a frame-based subcommand: lists the inputs (a folder that cannot be listed
 // is reported and counts as a failed file) and runs the pipeline with the options' -j and -q.
+// `pipeline` gives reportFailures and collectProblems; its threads and progressBar come from
+// the options.
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
-                       bool reportFailures = true);
+                       PipelineOptions pipeline = {});
 
 // Prints the summary line unless quiet and returns the exit status, as `convert` does.
 int FinishRun(const BatchSummary& summary, bool quiet);

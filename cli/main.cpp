@@ -8,7 +8,9 @@
 
 #include "batch_plan.h"
 #include "batch_run.h"
+#include "check_command.h"
 #include "console.h"
+#include "dataset_command.h"
 #include "masks_command.h"
 #include "read_command.h"
 #include "yolo_command.h"
@@ -111,6 +113,10 @@ int main(int argc, char** argv) {
     ReadArgs readArgs;
     const CLI::App* convert = AddConvert(app, convertArgs);
     const CLI::App* read = AddRead(app, readArgs);
+    DatasetArgs datasetArgs;
+    const CLI::App* dataset = AddDataset(app, datasetArgs);
+    CheckArgs checkArgs;
+    const CLI::App* check = AddCheck(app, checkArgs);
     MasksArgs masksArgs;
     const CLI::App* masks = AddMasks(app, masksArgs);
     YoloArgs yoloArgs;
@@ -126,6 +132,12 @@ int main(int argc, char** argv) {
     }
     if (*read) {
         return Read(readArgs, out);
+    }
+    if (*dataset) {
+        return RunDataset(datasetArgs);
+    }
+    if (*check) {
+        return RunCheck(checkArgs, out);
     }
     if (*masks) {
         return RunMasks(masksArgs);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -93,6 +94,46 @@ class ANNOXML_API DatasetCatalog {
 
 // The key by which a source is assigned to a split: its relative path, or the folder of it.
 ANNOXML_API std::string GroupKey(const FrameSource& source, GroupBy groupBy);
+
+// Writes a data set as standard COCO instances JSON: one file, or one per split named with
+// "_NAME" before the extension (instances.json -> instances_train.json). Images and annotations
+// are streamed, so memory does not grow with the number of frames. Nothing appears at the
+// paths before Commit(); a writer destroyed without it leaves them as they were.
+class ANNOXML_API DatasetWriter {
+  public:
+    // `catalog` gives the splits now and the categories at Commit(); it must outlive the
+    // writer. `indent` < 0: compact; otherwise pretty with that many spaces per level.
+    DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent = -1);
+    ~DatasetWriter();
+    DatasetWriter(const DatasetWriter&) = delete;
+    DatasetWriter& operator=(const DatasetWriter&) = delete;
+
+    // Adds one image and its annotations, in data-set order. Throws std::runtime_error when a
+    // file cannot be written.
+    void Add(const DatasetFrame& frame);
+    // Writes the categories and makes every file appear.
+    void Commit();
+
+    struct FileSummary {
+        std::string path;
+        std::string split;
+        int images = 0;
+        int annotations = 0;
+    };
+    // The files written, in split order, with what each holds.
+    std::vector<FileSummary> files() const;
+
+  private:
+    struct SplitFile;
+    SplitFile& FileFor(const std::string& split);
+
+    const DatasetCatalog& catalog_;
+    int indent_;
+    std::vector<std::unique_ptr<SplitFile>> files_;
+};
+
+// The file of one split: `path` with "_NAME" inserted before its extension.
+ANNOXML_API std::string SplitPath(const std::string& path, const std::string& split);
 
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,

@@ -127,4 +127,11 @@ ANNOXML_API Frame ReadFrame(const pugi::xml_document& doc, const std::string& so
 // std::runtime_error("Failed to load xml file: ...") when it cannot be loaded.
 ANNOXML_API Frame ReadFrame(const std::string& path);
 
+// Reads as much as it can: with `problems` not null, each problem's message (without the file)
+// is added there in the order found, and the shape at fault is left out (a region whose label
+// is at fault stays). Throws only what loading throws. With null, as above.
+ANNOXML_API Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
+                            std::vector<std::string>* problems);
+ANNOXML_API Frame ReadFrame(const std::string& path, std::vector<std::string>* problems);
+
 }  // namespace annoxml

@@ -252,7 +252,12 @@ std::string ChildText(pugi::xml_node node, const char* name) {
 
 class FrameBuilder : public pugi::xml_tree_walker {
   public:
-    explicit FrameBuilder(const std::string& source) { frame_.source = source; }
+    // With `problems`, every problem is recorded there and reading goes on without the shape
+    // at fault; without, the first one throws.
+    FrameBuilder(const std::string& source, std::vector<std::string>* problems)
+        : problems_(problems) {
+        frame_.source = source;
+    }
 
     bool for_each(pugi::xml_node& node) override {
         if (node.type() != pugi::node_element) {
@@ -260,7 +265,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
         }
         const char* name = node.name();
         if (const KindInfo* kind = FindKind(name)) {
-            AddShape(*kind, node);
+            Attempt([&] { AddShape(*kind, node); });
         } else if (std::strcmp(name, "ImageInformation") == 0) {
             if (!image_) image_ = node;
         } else if (std::strcmp(name, "User") == 0) {
@@ -279,17 +284,33 @@ class FrameBuilder : public pugi::xml_tree_walker {
     }
 
     Frame Finish() {
-        ReadImage();
-        if (!user_) {
-            Fail("no User element");
-        }
+        Attempt([&] { ReadImage(); });
+        Attempt([&] {
+            if (!user_) {
+                Fail("no User element");
+            }
+        });
         frame_.user = user_.attribute("UserID").value();
         frame_.captured = user_.attribute("Time").value();
         CheckRegionLabels();
+        Attempt([&] { CheckText(); });
         return std::move(frame_);
     }
 
   private:
+    template <typename Step>
+    void Attempt(Step step) {
+        if (!problems_) {
+            step();
+            return;
+        }
+        try {
+            step();
+        } catch (const FrameError& error) {
+            problems_->push_back(error.detail());
+        }
+    }
+
     [[noreturn]] void Fail(const std::string& problem) const {
         throw FrameError(frame_.source, problem);
     }
@@ -299,8 +320,8 @@ class FrameBuilder : public pugi::xml_tree_walker {
             Fail("no ImageInformation element");
         }
         frame_.fileName = ChildText(image_, "FileName");
-        frame_.width = ImageSize("Width");
-        frame_.height = ImageSize("Height");
+        Attempt([&] { frame_.width = ImageSize("Width"); });
+        Attempt([&] { frame_.height = ImageSize("Height"); });
     }
 
     int ImageSize(const char* name) const {
@@ -363,16 +384,44 @@ class FrameBuilder : public pugi::xml_tree_walker {
     }
 
     // Labels are checked once the whole label list is known: it may follow the shapes.
-    void CheckRegionLabels() const {
+    void CheckRegionLabels() {
         for (std::size_t i = 0; i < frame_.regions.size(); ++i) {
             const Region& region = frame_.regions[i];
             const ShapeReader shape(frame_.source, region.kind, regionNodes_[i]);
-            if (region.label.empty()) {
-                shape.Fail("no label");
+            Attempt([&] {
+                if (region.label.empty()) {
+                    shape.Fail("no label");
+                }
+                if (!HasLabel(region.label)) {
+                    shape.Fail("label " + Quoted(region.label) + " is not in the label list");
+                }
+            });
+        }
+    }
+
+    // Every output is UTF-8 text; a file whose bytes are not fails here, naming where.
+    void CheckText() const {
+        const auto check = [this](std::initializer_list<const std::string*> texts,
+                                  const std::string& where) {
+            for (const std::string* text : texts) {
+                if (!detail::IsValidUtf8(*text)) {
+                    Fail(where + "text that is not valid UTF-8");
+                }
             }
-            if (!HasLabel(region.label)) {
-                shape.Fail("label " + Quoted(region.label) + " is not in the label list");
-            }
+        };
+        check({&frame_.fileName, &frame_.user, &frame_.captured}, "ImageInformation or User: ");
+        for (const Label& label : frame_.labels) check({&label.name, &label.color}, "LabelList: ");
+        for (const Mask& mask : frame_.masks) {
+            check({&mask.index, &mask.description, &mask.color}, "Mask: ");
+        }
+        for (const Region& region : frame_.regions) {
+            check({&region.index, &region.label, &region.description, &region.color,
+                   region.mask ? &*region.mask : &region.index},
+                  std::string(KindName(region.kind)) + ": ");
+        }
+        for (const Mark& mark : frame_.marks) {
+            check({&mark.index, &mark.label, &mark.description, &mark.color, &mark.text},
+                  std::string(KindName(mark.kind)) + ": ");
         }
     }
 
@@ -387,6 +436,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
     pugi::xml_node image_;
     pugi::xml_node user_;
     std::vector<pugi::xml_node> regionNodes_;
+    std::vector<std::string>* problems_;
 };
 
 // Loads regular files directly; pipes such as standard input, whose size pugixml cannot learn
@@ -423,12 +473,21 @@ std::string ShapeName(ShapeKind kind, const std::string& index) {
 }
 
 Frame ReadFrame(const pugi::xml_document& doc, const std::string& source) {
-    FrameBuilder builder(source);
+    return ReadFrame(doc, source, nullptr);
+}
+
+Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
+                std::vector<std::string>* problems) {
+    FrameBuilder builder(source, problems);
     pugi::xml_node root = doc;  // a handle: traverse() reads through it, changing nothing
     root.traverse(builder);
     return builder.Finish();
 }
 
 Frame ReadFrame(const std::string& path) { return ReadFrame(LoadFile(path), path); }
+
+Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
+    return ReadFrame(LoadFile(path), path, problems);
+}
 
 }  // namespace annoxml

@@ -1,4 +1,5 @@
-// Strict reading of the numbers in annotation files: every token must be a finite number.
+// Strict reading of the values in annotation files: every token must be a finite number, every
+// text valid UTF-8.
 #pragma once
 
 #include <optional>
@@ -14,5 +15,9 @@ std::optional<double> ParseNumber(std::string_view text);
 std::optional<int> ParsePositiveInt(std::string_view text);
 
 std::string_view Trimmed(std::string_view text);
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or values above
+// U+10FFFF.
+bool IsValidUtf8(std::string_view text);
 
 }  // namespace annoxml::detail

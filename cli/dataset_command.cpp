@@ -1,0 +1,75 @@
+#include "dataset_command.h"
+
+#include <optional>
+
+#include "console.h"
+
+namespace annoxml::cli {
+namespace {
+
+std::string WrittenLine(const DatasetWriter::FileSummary& file, std::size_t categories) {
+    return "annoxml: wrote " + file.path + ": " + std::to_string(file.images) + " images, " +
+           std::to_string(file.annotations) + " annotations, " + std::to_string(categories) +
+           " categories\n";
+}
+
+}  // namespace
+
+CLI::App* AddDataset(CLI::App& app, DatasetArgs& args) {
+    CLI::App* command = app.add_subcommand(
+        "dataset",
+        "Build one standard COCO instances file (a training set) from many annotation files");
+    command->footer(
+        "Unlike convert, which writes one file per input in the original per-file layout, dataset\n"
+        "writes a single COCO file that training tools load as it is: a list of images with\n"
+        "numeric sizes, categories shared by all files, ids unique across the data set, and one\n"
+        "annotation per area shape (Rectangle, Polygon, Circle, FreehandContour, Ellipse) with "
+        "its\n"
+        "outline, area and box. A file that fails is reported and left out; the others are\n"
+        "written and the exit status is 1.");
+    AddFrameOptions(*command, args.frames);
+    command->add_option("-o,--output", args.output, "COCO JSON file to write")->required();
+    command->add_option("--indent", args.indent, "Pretty output with N spaces per level")
+        ->check(CLI::Range(0, 16));
+    command->add_flag("--strict", args.strict, "Write nothing if any file fails");
+    return command;
+}
+
+int RunDataset(const DatasetArgs& args) {
+    DatasetCatalog catalog(args.frames.dataset);
+    std::optional<DatasetWriter> writer;
+    try {
+        writer.emplace(args.output, catalog, args.indent);
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
+    BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) {
+        if (item.frame) {
+            writer->Add(catalog.Admit(std::move(*item.frame), *item.source));
+        }
+        return std::string();
+    });
+    if (summary.stopSignal != 0 || (args.strict && summary.failed != 0)) {
+        if (args.strict && summary.failed != 0) {
+            WriteError("annoxml: --strict: nothing written\n");
+        }
+        return FinishRun(summary, args.frames.quiet);
+    }
+    try {
+        writer->Commit();
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        FinishRun(summary, args.frames.quiet);
+        return 1;
+    }
+    const int status = FinishRun(summary, args.frames.quiet);
+    if (!args.frames.quiet) {
+        for (const DatasetWriter::FileSummary& file : writer->files()) {
+            WriteError(WrittenLine(file, catalog.categories().size()));
+        }
+    }
+    return status;
+}
+
+}  // namespace annoxml::cli
