@@ -14,9 +14,11 @@
 #include "check_command.h"
 #include "console.h"
 #include "dataset_command.h"
+#include "masks_command.h"
 #include "preview_command.h"
 #include "read_command.h"
 #include "stats_command.h"
+#include "yolo_command.h"
 
 namespace {
 
@@ -139,6 +141,10 @@ int main(int argc, char** argv) {
     const CLI::App* preview = AddPreview(app, previewArgs);
     StatsArgs statsArgs;
     const CLI::App* stats = AddStats(app, statsArgs);
+    MasksArgs masksArgs;
+    const CLI::App* masks = AddMasks(app, masksArgs);
+    YoloArgs yoloArgs;
+    const CLI::App* yolo = AddYolo(app, yoloArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -162,6 +168,12 @@ int main(int argc, char** argv) {
     }
     if (*stats) {
         return RunStats(statsArgs, out);
+    }
+    if (*masks) {
+        return RunMasks(masksArgs);
+    }
+    if (*yolo) {
+        return RunYolo(yoloArgs);
     }
     return Convert(convertArgs);
 }

@@ -1,0 +1,33 @@
+#include "export_run.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "console.h"
+
+namespace annoxml::cli {
+
+CLI::App* AddExportCommand(CLI::App& app, const std::string& name, const std::string& description,
+                           const std::string& outDirHelp, ExportArgs& args) {
+    CLI::App* command = app.add_subcommand(name, description);
+    AddFrameOptions(*command, args.frames);
+    command->add_option("--out-dir", args.outDir, outDirHelp)->required();
+    // Runs within parsing, so that a bad --split or --categories is a usage error.
+    command->callback([&args] { args.dataset = ToDatasetOptions(args.frames); });
+    return command;
+}
+
+int FinishExport(const BatchSummary& summary, const ExportArgs& args,
+                 const std::function<void()>& writeIndex) {
+    bool written = true;
+    try {
+        writeIndex();
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        written = false;
+    }
+    const int status = FinishRun(summary, args.frames.quiet);
+    return written ? status : std::max(status, 1);
+}
+
+}  // namespace annoxml::cli

@@ -1,0 +1,53 @@
+#include "masks_command.h"
+
+#include <memory>
+
+#include "annoxml/masks.h"
+#include "background_tasks.h"
+#include "console.h"
+
+namespace annoxml::cli {
+
+CLI::App* AddMasks(CLI::App& app, MasksArgs& args) {
+    CLI::App* command = AddExportCommand(
+        app, "masks",
+        "Write one segmentation mask PNG per frame: regions filled by the pixel-centre rule, "
+        "painted in document order",
+        "Folder for the masks, named like the images with the extension .png, in the data "
+        "set's folders (below one folder per split with --split), and categories.json",
+        args);
+    command
+        ->add_option("--mode", args.mode,
+                     "binary: 8-bit, 255 on any region; category: the category id (16-bit past "
+                     "255); instance: 16-bit, the region's number within the frame from 1")
+        ->check(CLI::IsMember({"binary", "category", "instance"}))
+        ->capture_default_str();
+    command
+        ->add_option("--labels", args.labels,
+                     "Paint only these categories (names after --rename), comma-separated")
+        ->delimiter(',');
+    return command;
+}
+
+int RunMasks(const MasksArgs& args) {
+    DatasetCatalog catalog(args.dataset);
+    MaskSetWriter writer({args.outDir, ParseMaskMode(args.mode), args.labels});
+    // Frames are admitted in order here; rendering and compressing run on the -j threads.
+    BackgroundTasks rendering(args.frames.threads);
+    BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
+        if (item.frame) {
+            auto task = std::make_shared<MaskSetWriter::Task>(writer.Plan(
+                catalog.Admit(std::move(*item.frame), *item.source), catalog.categories()));
+            rendering.Post(item.source->path, [task] { MaskSetWriter::Render(*task); });
+        }
+        return "";
+    });
+    rendering.Finish(summary);
+    return FinishExport(summary, args, [&] {
+        for (const std::string& label : writer.Finish(catalog.categories())) {
+            WriteError("annoxml: warning: --labels: no category is called \"" + label + "\"\n");
+        }
+    });
+}
+
+}  // namespace annoxml::cli
