@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as an annotation file, loaded from a file (so that declared
-// encodings are transcoded), through every reader and the conversion. Every failure must be an
-// exception the library documents; nothing may crash or leak.
+// encodings are transcoded), through every reader, the frame model and the conversion. Every
+// failure must be an exception the library documents; nothing may crash or leak.
 //   scripts/fuzz [SECONDS]
 #include <unistd.h>
 
@@ -48,6 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ParseLabelList(doc);
         ParseMask(doc);
         GetMasks(doc);
+    } catch (const std::runtime_error&) {
+    }
+    try {
+        annoxml::ReadFrame(input);
     } catch (const std::runtime_error&) {
     }
     try {
