@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "annoxml/yolo.h"
+#include "frame/geometry.h"
 
 namespace annoxml {
 namespace {
@@ -49,21 +50,9 @@ void AppendNumber(std::string& line, double value) {
     line.append(text, result.ptr);
 }
 
-Box BoxOf(const std::vector<Point>& outline) {
-    double left = outline.front().x, right = left;
-    double top = outline.front().y, bottom = top;
-    for (const Point& p : outline) {
-        left = std::min(left, p.x);
-        right = std::max(right, p.x);
-        top = std::min(top, p.y);
-        bottom = std::max(bottom, p.y);
-    }
-    return {left, top, right - left, bottom - top};
-}
-
 std::string DetectLine(int classIndex, const std::vector<Point>& clipped, double width,
                        double height) {
-    const Box box = BoxOf(clipped);
+    const Box box = detail::BoxOf(clipped);
     if (!(box.width > 0 && box.height > 0)) {
         return "";
     }
