@@ -18,6 +18,7 @@ from pathlib import Path
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
 SOURCE = Path(os.environ.get("ANNOXML_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 BATCH = SOURCE / "examples" / "batch"
+GOLDEN = SOURCE / "tests" / "cli" / "data" / "expected" / "instances.json"
 
 FRAME = """<Annotation>
   <ImageInformation><FileName>{name}.png</FileName><Height>20</Height><Width>30</Width></ImageInformation>
@@ -126,6 +127,11 @@ class DatasetTest(TrainingSetTest):
                 self.assertEqual(annotation["bbox"], box(points))
                 self.assertAlmostEqual(annotation["area"], shoelace(points), places=6)
         self.assertTrue(all(isinstance(image["width"], int) for image in images.values()))
+
+    def test_examples_match_the_golden_data_set(self):
+        out = self.tmp / "instances.json"
+        self.assertEqual(run("dataset", BATCH, "-o", out, "--indent", 2, "--quiet").returncode, 0)
+        self.assertEqual(out.read_bytes(), GOLDEN.read_bytes(), f"{out} differs from {GOLDEN}")
 
     def test_geometry_and_file_names_of_a_small_tree(self):
         out = self.tmp / "set.json"
