@@ -18,7 +18,7 @@ from pathlib import Path
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
 SOURCE = Path(os.environ.get("ANNOXML_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 BATCH = SOURCE / "examples" / "batch"
-GOLDEN = SOURCE / "tests" / "cli" / "data" / "expected" / "instances.json"
+GOLDEN = SOURCE / "tests" / "cli" / "data" / "dataset" / "instances.json"
 
 FRAME = """<Annotation>
   <ImageInformation><FileName>{name}.png</FileName><Height>20</Height><Width>30</Width></ImageInformation>
