@@ -116,7 +116,11 @@ std::vector<FrameSource> ListInputs(const std::vector<std::string>& inputs, std:
     for (const std::string& input : inputs) {
         try {
             std::vector<FrameSource> listed = ListFrameSources({input});
-            std::move(listed.begin(), listed.end(), std::back_inserter(sources));
+            if (sources.empty()) {
+                sources = std::move(listed);
+            } else {
+                std::move(listed.begin(), listed.end(), std::back_inserter(sources));
+            }
         } catch (const std::runtime_error& error) {
             WriteError(std::string("annoxml: ") + error.what() + "\n");
             ++failed;

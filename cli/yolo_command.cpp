@@ -19,7 +19,8 @@ YoloSetWriter::Options WriterOptions(const YoloArgs& args) {
 // The frame's file name in the data set, known before the catalog admits it, so that a frame
 // whose image is missing fails without adding its labels to the classes.
 std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
-    return source.folder.empty() ? frame.fileName : source.folder + "/" + frame.fileName;
+    return source.folder().empty() ? frame.fileName
+                                   : std::string(source.folder()) + "/" + frame.fileName;
 }
 
 }  // namespace

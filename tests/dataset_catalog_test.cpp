@@ -78,8 +78,8 @@ TEST(DatasetCatalog, CategoriesInOrderOfFirstAppearanceRenamedOrFixed) {
         SCOPED_TRACE(c.name);
         DatasetCatalog catalog(c.options);
         for (std::size_t i = 0; i < c.frames.size(); ++i) {
-            const DatasetFrame admitted =
-                catalog.Admit(MakeFrame(c.frames[i], c.frames[i]), {"in/a.xml", "", "a.xml"});
+            const DatasetFrame admitted = catalog.Admit(MakeFrame(c.frames[i], c.frames[i]),
+                                                        FrameSource::Below("in/a.xml", 5));
             EXPECT_EQ(admitted.categoryIds, c.categoryIds[i]) << "frame " << i;
         }
         EXPECT_EQ(Names(catalog.categories()), c.categories);
@@ -95,7 +95,8 @@ TEST(DatasetCatalog, CategoriesInOrderOfFirstAppearanceRenamedOrFixed) {
 TEST(DatasetCatalog, LabelOutsideFixedListFailsTheFrameAndAddsNothing) {
     DatasetCatalog catalog(WithCategories({{1, "Polyp", "", ""}}));
     try {
-        catalog.Admit(MakeFrame({"Polyp", "Ulcer"}, {"Polyp", "Ulcer"}), {"in/a.xml", "", "a.xml"});
+        catalog.Admit(MakeFrame({"Polyp", "Ulcer"}, {"Polyp", "Ulcer"}),
+                      FrameSource::Below("in/a.xml", 5));
         ADD_FAILURE() << "no error";
     } catch (const FrameError& error) {
         EXPECT_EQ(error.detail(),
@@ -104,18 +105,18 @@ TEST(DatasetCatalog, LabelOutsideFixedListFailsTheFrameAndAddsNothing) {
     EXPECT_EQ(Names(catalog.categories()), std::vector<std::string>{"Polyp"});
     // An unused label of the file's list does not fail it.
     EXPECT_NO_THROW(
-        catalog.Admit(MakeFrame({"Ulcer", "Polyp"}, {"Polyp"}), {"b.xml", "", "b.xml"}));
+        catalog.Admit(MakeFrame({"Ulcer", "Polyp"}, {"Polyp"}), FrameSource::File("b.xml")));
 }
 
 TEST(DatasetCatalog, FileNameJoinsTheFolderAndLabelsAreRenamedEverywhere) {
     DatasetCatalog catalog(WithRenames({{"p", "Polyp"}}));
     const DatasetFrame inFolder =
-        catalog.Admit(MakeFrame({"p"}, {"p"}), {"in/ward-b/x.xml", "ward-b", "ward-b/x.xml"});
+        catalog.Admit(MakeFrame({"p"}, {"p"}), FrameSource::Below("in/ward-b/x.xml", 12));
     EXPECT_EQ(inFolder.fileName, "ward-b/a.png");
     EXPECT_EQ(inFolder.frame.labels[0].name, "Polyp");
     EXPECT_EQ(inFolder.frame.regions[0].label, "Polyp");
     EXPECT_EQ(catalog.categories()[0].color, "#p");
-    EXPECT_EQ(catalog.Admit(MakeFrame({}), {"x.xml", "", "x.xml"}).fileName, "a.png");
+    EXPECT_EQ(catalog.Admit(MakeFrame({}), FrameSource::File("x.xml")).fileName, "a.png");
     EXPECT_EQ(inFolder.split, "");
 }
 
@@ -158,12 +159,13 @@ TEST(DatasetSplits, FramesAddedLaterMoveNothingAndFoldersStayWhole) {
     for (int i = 0; i < 200; ++i) {
         const std::string folder = "patient-" + std::to_string(i % 20);
         const std::string relative = folder + "/" + std::to_string(i) + ".xml";
-        const FrameSource source{"in/" + relative, folder, relative};
+        const FrameSource source = FrameSource::Below("in/" + relative, relative.size());
         const std::string split = before.Admit(MakeFrame({}), source).split;
         const auto [known, added] = splitOfFolder.emplace(folder, split);
         EXPECT_EQ(known->second, split) << relative;
         if (i % 3 == 0) {  // "after" also holds frames that "before" lacks
-            after.Admit(MakeFrame({}), {"in/new-" + relative, folder, "new-" + relative});
+            after.Admit(MakeFrame({}),
+                        FrameSource::Below("in/new-" + relative, relative.size() + 4));
         }
         EXPECT_EQ(after.Admit(MakeFrame({}), source).split, split) << relative;
     }
@@ -179,8 +181,8 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
     const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"});
     std::vector<std::string> relative, folders;
     for (const FrameSource& source : sources) {
-        relative.push_back(source.relativePath);
-        folders.push_back(source.folder);
+        relative.emplace_back(source.relativePath());
+        folders.emplace_back(source.folder());
     }
     EXPECT_EQ(relative, (std::vector<std::string>{"A.xml", "a-b/y.xml", "a/z.xml", "b.xml",
                                                   "single.xml", "-"}));
@@ -189,7 +191,7 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
     EXPECT_EQ(sources.back().path, "/dev/stdin");
     EXPECT_EQ(GroupKey(sources[2], GroupBy::Folder), "a");
     EXPECT_EQ(GroupKey(sources[2], GroupBy::File), "a/z.xml");
-    EXPECT_EQ(GroupKey({"x/y/z.xml", "", "x/y/z.xml"}, GroupBy::Folder), "x/y");
+    EXPECT_EQ(GroupKey(FrameSource::File("x/y/z.xml"), GroupBy::Folder), "x/y");
 }
 
 }  // namespace

@@ -46,9 +46,9 @@ TEST(DatasetWriter, WritesStandardInstancesOnlyOnCommit) {
     DatasetCatalog catalog({});
     {
         DatasetWriter writer(path, catalog);
-        writer.Add(catalog.Admit(TwoRegionFrame("a.png"), {"a.xml", "", "a.xml"}));
-        writer.Add(catalog.Admit(Frame{}, {"b.xml", "f", "f/b.xml"}));
-        writer.Add(catalog.Admit(TwoRegionFrame("c.png"), {"c.xml", "", "c.xml"}));
+        writer.Add(catalog.Admit(TwoRegionFrame("a.png"), FrameSource::File("a.xml")));
+        writer.Add(catalog.Admit(Frame{}, FrameSource::Below("in/f/b.xml", 7)));
+        writer.Add(catalog.Admit(TwoRegionFrame("c.png"), FrameSource::File("c.xml")));
         EXPECT_FALSE(std::filesystem::exists(path));
         writer.Commit();
         ASSERT_EQ(writer.files().size(), 1u);
@@ -96,8 +96,8 @@ TEST(DatasetWriter, IndentMatchesTheJsonLibrarysOwnLayout) {
         const test::TempDir dir;
         DatasetCatalog catalog({});
         DatasetWriter writer(dir.File("d.json"), catalog, indent);
-        writer.Add(catalog.Admit(TwoRegionFrame("a.png"), {"a.xml", "", "a.xml"}));
-        writer.Add(catalog.Admit(Frame{}, {"b.xml", "", "b.xml"}));
+        writer.Add(catalog.Admit(TwoRegionFrame("a.png"), FrameSource::File("a.xml")));
+        writer.Add(catalog.Admit(Frame{}, FrameSource::File("b.xml")));
         writer.Commit();
         const std::string text = test::ReadFile(dir.File("d.json"));
         EXPECT_EQ(text, Json::parse(text).dump(indent) + "\n");
@@ -119,7 +119,7 @@ TEST(DatasetWriter, OneFilePerSplitEachWithAllCategoriesAndNothingWithoutCommit)
         DatasetWriter writer(dir.File("set.json"), catalog);
         for (int i = 0; i < 20; ++i) {
             const std::string name = std::to_string(i);
-            writer.Add(catalog.Admit(TwoRegionFrame(name), {name, "", name}));
+            writer.Add(catalog.Admit(TwoRegionFrame(name), FrameSource::File(name)));
         }
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
@@ -127,7 +127,7 @@ TEST(DatasetWriter, OneFilePerSplitEachWithAllCategoriesAndNothingWithoutCommit)
     int total = 0;
     for (int i = 0; i < 20; ++i) {
         const std::string name = std::to_string(i);
-        const DatasetFrame frame = catalog.Admit(TwoRegionFrame(name), {name, "", name});
+        const DatasetFrame frame = catalog.Admit(TwoRegionFrame(name), FrameSource::File(name));
         writer.Add(frame);
         EXPECT_EQ(frame.split, AssignSplit(name, options.splits, 0));
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -45,14 +46,25 @@ struct DatasetOptions {
 // string (optional)}. Throws std::runtime_error on anything else, and on a repeated id or name.
 ANNOXML_API std::vector<Category> ParseCategoryList(const std::string& json);
 
-// One annotation file to read, as listed from the inputs a user gave.
-struct FrameSource {
-    std::string path;    // to open
-    std::string folder;  // relative folder below the input folder given, "" for an input file
+// One annotation file to read, as listed from the inputs a user gave. Studies list hundreds of
+// thousands of these, so the relative path and folder are views into `path`, not copies.
+struct ANNOXML_API FrameSource {
+    static FrameSource File(std::string path);
+    // `path` is the input folder joined with the file's path below it, the last `relativeLength`
+    // bytes.
+    static FrameSource Below(std::string path, std::size_t relativeLength);
+    static FrameSource StandardInput();
+
     // The path below the input folder given ("ward-b/0211.xml"), the path as given for an input
-    // file. The split's group key derives from it, so it does not depend on where the data
-    // set lies.
-    std::string relativePath;
+    // file, "-" for standard input. The split's group key derives from it, so it does not depend
+    // on where the data set lies.
+    std::string_view relativePath() const;
+    // The relative folder below the input folder given, "" for an input file.
+    std::string_view folder() const;
+
+    std::string path;                 // to open
+    std::uint32_t relativeStart = 0;  // path.size() for standard input
+    std::uint32_t folderLength = 0;
 };
 
 // Every input file as is ("-" is standard input), and every *.xml below each input folder sorted by

@@ -66,7 +66,7 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     }
     DatasetFrame admitted;
     admitted.categoryIds = CategoryIds(frame);
-    admitted.fileName = Joined(source.folder, frame.fileName);
+    admitted.fileName = Joined(std::string(source.folder()), frame.fileName);
     if (!options_.splits.empty()) {
         admitted.split =
             AssignSplit(GroupKey(source, options_.groupBy), options_.splits, options_.seed);

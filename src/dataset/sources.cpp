@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -15,49 +16,87 @@ bool IsDirectory(const std::string& input) {
     return fs::is_directory(input, error);
 }
 
-// Every regular *.xml file below `folder`, relative to it, sorted in byte order.
-std::vector<std::string> XmlFilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
+// Every regular *.xml file below `folder`, sorted by the path below it in byte order, appended
+// to `sources`. Studies list hundreds of thousands of files: they are gathered in a deque, which
+// never holds twice their size as a growing vector does, and moved over one by one.
+void AppendXmlFilesBelow(const std::string& folder, std::vector<FrameSource>& sources) {
+    std::deque<FrameSource> files;
     try {
         for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
             std::error_code error;
             if (entry.path().extension() == ".xml" && entry.is_regular_file(error)) {
-                files.push_back(entry.path().lexically_relative(folder).generic_string());
+                const std::string relative =
+                    entry.path().lexically_relative(folder).generic_string();
+                files.push_back(
+                    FrameSource::Below((fs::path(folder) / relative).string(), relative.size()));
             }
         }
     } catch (const fs::filesystem_error& error) {
         throw std::runtime_error(folder + ": cannot list folder: " + error.code().message());
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    std::sort(files.begin(), files.end(), [](const FrameSource& a, const FrameSource& b) {
+        return a.relativePath() < b.relativePath();
+    });
+    sources.reserve(sources.size() + files.size());
+    while (!files.empty()) {
+        sources.push_back(std::move(files.front()));
+        files.pop_front();
+    }
 }
 
 }  // namespace
+
+FrameSource FrameSource::File(std::string path) {
+    FrameSource source;
+    source.path = std::move(path);
+    return source;
+}
+
+FrameSource FrameSource::Below(std::string path, std::size_t relativeLength) {
+    FrameSource source;
+    source.relativeStart = static_cast<std::uint32_t>(path.size() - relativeLength);
+    const std::size_t slash = std::string_view(path).substr(source.relativeStart).rfind('/');
+    source.folderLength = static_cast<std::uint32_t>(slash == std::string_view::npos ? 0 : slash);
+    source.path = std::move(path);
+    return source;
+}
+
+FrameSource FrameSource::StandardInput() {
+    FrameSource source;
+    source.path = "/dev/stdin";
+    source.relativeStart = static_cast<std::uint32_t>(source.path.size());
+    return source;
+}
+
+std::string_view FrameSource::relativePath() const {
+    const std::string_view relative = std::string_view(path).substr(relativeStart);
+    return relative.empty() ? std::string_view("-") : relative;
+}
+
+std::string_view FrameSource::folder() const {
+    return std::string_view(path).substr(relativeStart, folderLength);
+}
 
 std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs) {
     std::vector<FrameSource> sources;
     for (const std::string& input : inputs) {
         if (input == "-") {
-            sources.push_back({"/dev/stdin", "", "-"});
-            continue;
-        }
-        if (!IsDirectory(input)) {
-            sources.push_back({input, "", input});
-            continue;
-        }
-        for (const std::string& relative : XmlFilesBelow(input)) {
-            sources.push_back({(fs::path(input) / relative).string(),
-                               fs::path(relative).parent_path().generic_string(), relative});
+            sources.push_back(FrameSource::StandardInput());
+        } else if (!IsDirectory(input)) {
+            sources.push_back(FrameSource::File(input));
+        } else {
+            AppendXmlFilesBelow(input, sources);
         }
     }
     return sources;
 }
 
 std::string GroupKey(const FrameSource& source, GroupBy groupBy) {
+    const std::string relative(source.relativePath());
     if (groupBy == GroupBy::File) {
-        return source.relativePath;
+        return relative;
     }
-    return fs::path(source.relativePath).parent_path().generic_string();
+    return fs::path(relative).parent_path().generic_string();
 }
 
 }  // namespace annoxml
