@@ -81,10 +81,6 @@ void Work(const std::vector<Job>& jobs, std::atomic<std::size_t>& next, Tally& t
     }
 }
 
-std::string FilesText(std::size_t count) {
-    return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
 }  // namespace
 
 BatchSummary RunBatch(const std::vector<Job>& jobs, const BatchOptions& options) {
@@ -121,8 +117,8 @@ std::string SummaryLine(const BatchSummary& summary) {
     if (summary.stopSignal != 0) {
         line += "stopped by signal " + std::to_string(summary.stopSignal) + "; ";
     }
-    line +=
-        FilesText(summary.converted) + " converted, " + std::to_string(summary.failed) + " failed";
+    line += Counted(summary.converted, "file") + " converted, " + std::to_string(summary.failed) +
+            " failed";
     if (summary.notStarted != 0) {
         line += ", " + std::to_string(summary.notStarted) + " not started";
     }

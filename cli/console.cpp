@@ -20,6 +20,10 @@ void WriteError(const std::string& text) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+std::string Counted(std::size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 namespace {
 constexpr auto kRedraw = std::chrono::milliseconds(100);
 constexpr std::size_t kBarWidth = 30;

@@ -38,6 +38,9 @@ void WriteError(const std::string& text);
 
 bool StderrIsTerminal();
 
+// "1 file", "2 files": the count and the noun, which gains an "s" unless the count is 1.
+std::string Counted(std::size_t count, const std::string& noun);
+
 // A one-line progress bar on standard error that failure lines scroll above. Not thread-safe:
 // callers serialise Report().
 class ProgressBar {

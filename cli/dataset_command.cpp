@@ -8,9 +8,10 @@ namespace annoxml::cli {
 namespace {
 
 std::string WrittenLine(const DatasetWriter::FileSummary& file, std::size_t categories) {
-    return "annoxml: wrote " + file.path + ": " + std::to_string(file.images) + " images, " +
-           std::to_string(file.annotations) + " annotations, " + std::to_string(categories) +
-           " categories\n";
+    const std::string categoryCount =
+        std::to_string(categories) + (categories == 1 ? " category" : " categories");
+    return "annoxml: wrote " + file.path + ": " + Counted(file.images, "image") + ", " +
+           Counted(file.annotations, "annotation") + ", " + categoryCount + "\n";
 }
 
 }  // namespace
