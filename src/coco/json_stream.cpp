@@ -1,80 +1,13 @@
 #include "coco/json_stream.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <iterator>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 namespace annoxml::detail {
-namespace {
 
-constexpr std::size_t kMaxNumberLength = 64;
-
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-constexpr double kMaxShortDigits = 1e15;
-// The library's limits for fixed notation (to_chars: -4 and digits10).
-constexpr int kMinFixedExponent = -4;
-constexpr int kMaxFixedExponent = 15;
-
-double NextAbove(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    ++bits;
-    std::memcpy(&value, &bits, sizeof bits);
-    return value;
-}
-
-// Coordinates are mostly short decimals. When the decimal D with at most 15 digits and at most 8
-// places that `value` reads from exists, it is the only decimal of 15 digits or fewer that reads
-// as `value`, and the library's Grisu2 writes exactly its digits, provided that D does not lie at
-// the very edge of value's rounding interval (Grisu2 narrows the interval by a tiny fraction of
-// an ulp). So: find D, prove it reads as `value` (one correctly rounded division), require a wide
-// margin from the edge (the exact remainder from fma), and lay the digits out with the library's
-// own format_buffer. Anything else goes through the library's to_chars.
-bool WriteShortDecimal(double value, char*& out) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude >= 1e-8 && magnitude < kMaxShortDigits)) return false;
-    for (int places = 0; places < static_cast<int>(std::size(kPowersOfTen)); ++places) {
-        const double scale = kPowersOfTen[places];
-        const double scaled = magnitude * scale;
-        if (scaled >= kMaxShortDigits) return false;
-        // Rounded without a library call; a wrong guess only fails the check below.
-        const auto digits = static_cast<double>(static_cast<std::int64_t>(scaled + 0.5));
-        if (digits / scale != magnitude) continue;
-        const double remainder = std::fma(-magnitude, scale, digits);  // exact
-        // A fifth of an ulp: the interval below a power of two is half as wide as above it.
-        if (std::fabs(remainder) > 0.2 * (NextAbove(magnitude) - magnitude) * scale) return false;
-        auto integer = static_cast<std::uint64_t>(digits);
-        int exponent = -places;
-        while (integer % 10 == 0) {
-            integer /= 10;
-            ++exponent;
-        }
-        if (std::signbit(value)) *out++ = '-';
-        char* const end = std::to_chars(out, out + kMaxNumberLength - 1, integer).ptr;
-        out = nlohmann::detail::dtoa_impl::format_buffer(out, static_cast<int>(end - out), exponent,
-                                                         kMinFixedExponent, kMaxFixedExponent);
-        return true;
-    }
-    return false;
-}
-
-// Printable ASCII without '"' and '\\': copied as it stands by dump().
-bool NeedsNoEscape(std::string_view text) {
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-JsonStream::JsonStream(const std::string& path) : buffer_(new char[kBufferSize]) {
+JsonStream::JsonStream(const std::string& path) : JsonWriter(4) {
+    Grow(kBufferSize);
     try {
         file_ = std::make_unique<OutputFile>(path);
     } catch (const std::runtime_error&) {
@@ -87,120 +20,25 @@ void JsonStream::Defer(std::exception_ptr& slot) {
 }
 
 void JsonStream::Flush() {
-    if (file_ && used_ > 0) {
+    if (file_ && !text().empty()) {
         try {
-            file_->Write(std::string_view(buffer_.get(), used_));
+            file_->Write(text());
         } catch (const std::runtime_error&) {
             Defer(outputError_);
             file_.reset();
         }
     }
-    used_ = 0;
+    Drain();
 }
 
-void JsonStream::Reserve(std::size_t bytes) {
-    if (used_ + bytes > kBufferSize) Flush();
-}
-
-void JsonStream::Append(std::string_view bytes) {
-    while (!bytes.empty()) {
-        Reserve(1);
-        const std::size_t n = std::min(bytes.size(), kBufferSize - used_);
-        std::memcpy(buffer_.get() + used_, bytes.data(), n);
-        used_ += n;
-        bytes.remove_prefix(n);
-    }
-}
-
-void JsonStream::BeginItem() {
-    if (afterKey_) {
-        afterKey_ = false;
-        return;
-    }
-    if (emptyLevels_.empty()) return;  // the top-level value
-    const std::size_t indent = emptyLevels_.size() * kIndentStep;
-    Reserve(indent + 2);
-    char* out = buffer_.get() + used_;
-    if (!emptyLevels_.back()) *out++ = ',';
-    *out++ = '\n';
-    std::memset(out, ' ', indent);
-    used_ = static_cast<std::size_t>(out + indent - buffer_.get());
-    emptyLevels_.back() = false;
-}
-
-void JsonStream::Open(char bracket) {
-    BeginItem();
-    Append(std::string_view(&bracket, 1));
-    emptyLevels_.push_back(true);
-}
-
-void JsonStream::Close(char bracket) {
-    const bool empty = emptyLevels_.back();
-    emptyLevels_.pop_back();
-    if (!empty) {
-        const std::size_t indent = emptyLevels_.size() * kIndentStep;
-        Reserve(indent + 1);
-        buffer_[used_++] = '\n';
-        std::memset(buffer_.get() + used_, ' ', indent);
-        used_ += indent;
-    }
-    Append(std::string_view(&bracket, 1));
-}
-
-void JsonStream::Key(std::string_view key) {
-    BeginItem();
-    Reserve(key.size() + 4);
-    char* out = buffer_.get() + used_;
-    *out++ = '"';
-    std::memcpy(out, key.data(), key.size());
-    out += key.size();
-    std::memcpy(out, "\": ", 3);
-    used_ = static_cast<std::size_t>(out + 3 - buffer_.get());
-    afterKey_ = true;
-}
-
-void JsonStream::Scalar(std::string_view text) {
-    BeginItem();
-    Append(text);
-}
-
-void JsonStream::Integer(long long value) {
-    BeginItem();
-    Reserve(kMaxNumberLength);
-    char* const out = buffer_.get() + used_;
-    used_ += static_cast<std::size_t>(std::to_chars(out, out + kMaxNumberLength, value).ptr - out);
-}
-
-// dump() writes doubles with the library's own shortest round-trip formatting, and non-finite
-// values as null.
-void JsonStream::Number(double value) {
-    if (!std::isfinite(value)) {
-        Null();
-        return;
-    }
-    BeginItem();
-    Reserve(kMaxNumberLength);
-    char* const start = buffer_.get() + used_;
-    char* out = start;
-    if (!WriteShortDecimal(value, out)) {
-        out = nlohmann::detail::to_chars(start, start + kMaxNumberLength, value);
-    }
-    used_ += static_cast<std::size_t>(out - start);
+void JsonStream::MakeRoom(std::size_t bytes) {
+    Flush();
+    Grow(bytes);
 }
 
 void JsonStream::String(std::string_view text) {
-    BeginItem();
-    if (NeedsNoEscape(text)) {
-        Reserve(2);
-        buffer_[used_++] = '"';
-        Append(text);
-        Reserve(1);
-        buffer_[used_++] = '"';
-        return;
-    }
-    // Escapes and UTF-8 checks as the library does them, for the rare text that needs either.
     try {
-        Append(nlohmann::ordered_json(std::string(text)).dump());
+        JsonWriter::String(text);
     } catch (const nlohmann::ordered_json::type_error&) {
         Defer(textError_);
     }

@@ -2,18 +2,17 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
-
 #include "annoxml/dataset.h"
 #include "util/atomic_file.h"
+#include "util/json_writer.h"
 
 namespace annoxml {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using detail::JsonWriter;
 
-// Where the parts of the document go and how they are spaced: compact, or pretty like the JSON
-// library's own dump with `indent` spaces per level.
+// Line breaks and padding between the entries of the document's top-level arrays, as the JSON
+// library's dump(indent) places them.
 class Layout {
   public:
     explicit Layout(int indent) : indent_(indent) {}
@@ -26,70 +25,85 @@ class Layout {
     std::string Key(const char* name) const {
         return std::string("\"") + name + (indent_ < 0 ? "\":" : "\": ");
     }
-    // A value dumped at nesting `level`.
-    std::string Value(const Json& value, int level) const {
-        std::string text = value.dump(indent_);
-        if (indent_ <= 0) {
-            return text;
-        }
-        const std::string padded = Break(level);
-        std::string result;
-        result.reserve(text.size() + text.size() / 8);
-        for (const char c : text) {
-            if (c == '\n') {
-                result += padded;
-            } else {
-                result += c;
-            }
-        }
-        return result;
-    }
 
   private:
     int indent_;
 };
 
-Json Flat(const std::vector<Point>& outline) {
-    Json flat = Json::array();
-    for (const Point& point : outline) {
-        flat.push_back(point.x);
-        flat.push_back(point.y);
+// Entries stand two levels deep: in the top-level object's "images" or "annotations" array.
+constexpr int kEntryDepth = 2;
+
+void WriteImage(JsonWriter& out, const DatasetFrame& frame, int id) {
+    out.BeginObject();
+    out.Key("id");
+    out.Integer(id);
+    out.Key("file_name");
+    out.String(frame.fileName);
+    out.Key("width");
+    out.Integer(frame.frame.width);
+    out.Key("height");
+    out.Integer(frame.frame.height);
+    out.Key("date_captured");
+    out.String(frame.frame.captured);
+    out.EndObject();
+}
+
+void WriteAnnotation(JsonWriter& out, const Region& region, int id, int imageId, int categoryId) {
+    out.BeginObject();
+    out.Key("id");
+    out.Integer(id);
+    out.Key("image_id");
+    out.Integer(imageId);
+    out.Key("category_id");
+    out.Integer(categoryId);
+    out.Key("segmentation");
+    out.BeginArray();
+    out.BeginArray();
+    for (const Point& point : region.outline) {
+        out.Number(point.x);
+        out.Number(point.y);
     }
-    return flat;
-}
-
-Json ImageJson(const DatasetFrame& frame, int id) {
-    return Json{{"id", id},
-                {"file_name", frame.fileName},
-                {"width", frame.frame.width},
-                {"height", frame.frame.height},
-                {"date_captured", frame.frame.captured}};
-}
-
-Json AnnotationJson(const Region& region, int id, int imageId, int categoryId) {
-    Json attributes{{"kind", KindName(region.kind)}, {"index", region.index}};
+    out.EndArray();
+    out.EndArray();
+    out.Key("area");
+    out.Number(region.area);
+    out.Key("bbox");
+    out.BeginArray();
+    for (const double value : {region.box.x, region.box.y, region.box.width, region.box.height}) {
+        out.Number(value);
+    }
+    out.EndArray();
+    out.Key("iscrowd");
+    out.Integer(0);
+    out.Key("attributes");
+    out.BeginObject();
+    out.Key("kind");
+    out.String(KindName(region.kind));
+    out.Key("index");
+    out.String(region.index);
     if (region.mask) {
-        attributes["mask"] = *region.mask;
+        out.Key("mask");
+        out.String(*region.mask);
     }
-    attributes["description"] = region.description;
-    return Json{{"id", id},
-                {"image_id", imageId},
-                {"category_id", categoryId},
-                {"segmentation", Json::array({Flat(region.outline)})},
-                {"area", region.area},
-                {"bbox", {region.box.x, region.box.y, region.box.width, region.box.height}},
-                {"iscrowd", 0},
-                {"attributes", std::move(attributes)}};
+    out.Key("description");
+    out.String(region.description);
+    out.EndObject();
+    out.EndObject();
 }
 
-Json CategoriesJson(const std::vector<Category>& categories) {
-    Json list = Json::array();
+void WriteCategories(JsonWriter& out, const std::vector<Category>& categories) {
+    out.BeginArray();
     for (const Category& category : categories) {
-        list.push_back({{"id", category.id},
-                        {"name", category.name},
-                        {"supercategory", category.supercategory}});
+        out.BeginObject();
+        out.Key("id");
+        out.Integer(category.id);
+        out.Key("name");
+        out.String(category.name);
+        out.Key("supercategory");
+        out.String(category.supercategory);
+        out.EndObject();
     }
-    return list;
+    out.EndArray();
 }
 
 // Annotations wait in an unnamed temporary file until the images are complete.
@@ -130,11 +144,22 @@ class Spool {
 }  // namespace
 
 struct DatasetWriter::SplitFile {
-    SplitFile(const std::string& path, std::string splitName, const Layout& layout)
-        : split(std::move(splitName)), output(path) {
-        const Json info{{"description", "Endoscopy annotation data set"}, {"version", "1.0"}};
-        output.Write("{" + layout.Break(1) + layout.Key("info") + layout.Value(info, 1) + "," +
-                     layout.Break(1) + layout.Key("licenses") + "[]," + layout.Break(1) +
+    SplitFile(const std::string& path, std::string splitName, int indent)
+        : split(std::move(splitName)),
+          output(path),
+          image(indent, kEntryDepth),
+          annotation(indent, kEntryDepth) {
+        const Layout layout(indent);
+        JsonWriter info(indent, 1);
+        info.BeginObject();
+        info.Key("description");
+        info.String("Endoscopy annotation data set");
+        info.Key("version");
+        info.String("1.0");
+        info.EndObject();
+        output.Write("{" + layout.Break(1) + layout.Key("info"));
+        output.Write(info.text());
+        output.Write("," + layout.Break(1) + layout.Key("licenses") + "[]," + layout.Break(1) +
                      layout.Key("images") + "[");
     }
 
@@ -143,6 +168,11 @@ struct DatasetWriter::SplitFile {
     Spool annotations;
     int images = 0;
     int annotationCount = 0;
+    // Reused for every entry, so that adding a frame allocates nothing once they are large
+    // enough.
+    JsonWriter image;
+    JsonWriter annotation;
+    std::string annotationText;
 };
 
 std::string SplitPath(const std::string& path, const std::string& split) {
@@ -154,14 +184,13 @@ std::string SplitPath(const std::string& path, const std::string& split) {
 
 DatasetWriter::DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent)
     : catalog_(catalog), indent_(indent) {
-    const Layout layout(indent_);
     const std::vector<SplitShare>& splits = catalog.options().splits;
     if (splits.empty()) {
-        files_.push_back(std::make_unique<SplitFile>(path, "", layout));
+        files_.push_back(std::make_unique<SplitFile>(path, "", indent_));
     }
     for (const SplitShare& split : splits) {
         files_.push_back(
-            std::make_unique<SplitFile>(SplitPath(path, split.name), split.name, layout));
+            std::make_unique<SplitFile>(SplitPath(path, split.name), split.name, indent_));
     }
 }
 
@@ -178,35 +207,40 @@ DatasetWriter::SplitFile& DatasetWriter::FileFor(const std::string& split) {
 
 void DatasetWriter::Add(const DatasetFrame& frame) {
     SplitFile& file = FileFor(frame.split);
-    const Layout layout(indent_);
+    const std::string entryBreak = Layout(indent_).Break(kEntryDepth);
     const int imageId = file.images + 1;
     // Everything is formatted before anything is written, so a failure leaves no half entry.
-    std::string annotations;
+    file.annotationText.clear();
     for (std::size_t i = 0; i < frame.frame.regions.size(); ++i) {
         const int id = file.annotationCount + static_cast<int>(i) + 1;
-        annotations +=
-            (id == 1 ? "" : ",") + layout.Break(2) +
-            layout.Value(
-                AnnotationJson(frame.frame.regions[i], id, imageId, frame.categoryIds.at(i)), 2);
+        file.annotation.Clear();
+        WriteAnnotation(file.annotation, frame.frame.regions[i], id, imageId,
+                        frame.categoryIds.at(i));
+        if (id != 1) file.annotationText += ',';
+        file.annotationText += entryBreak;
+        file.annotationText += file.annotation.text();
     }
-    const std::string image =
-        (imageId == 1 ? "" : ",") + layout.Break(2) + layout.Value(ImageJson(frame, imageId), 2);
-    file.output.Write(image);
-    file.annotations.Write(annotations);
+    file.image.Clear();
+    WriteImage(file.image, frame, imageId);
+    file.output.Write((imageId == 1 ? "" : ",") + entryBreak);
+    file.output.Write(file.image.text());
+    file.annotations.Write(file.annotationText);
     file.images = imageId;
     file.annotationCount += static_cast<int>(frame.frame.regions.size());
 }
 
 void DatasetWriter::Commit() {
     const Layout layout(indent_);
-    const std::string categories = layout.Value(CategoriesJson(catalog_.categories()), 1);
+    JsonWriter categories(indent_, 1);
+    WriteCategories(categories, catalog_.categories());
     for (const std::unique_ptr<SplitFile>& file : files_) {
         file->output.Write((file->images == 0 ? "" : layout.Break(1)) + "]," + layout.Break(1) +
                            layout.Key("annotations") + "[");
         file->annotations.CopyTo(file->output);
         file->output.Write((file->annotationCount == 0 ? "" : layout.Break(1)) + "]," +
-                           layout.Break(1) + layout.Key("categories") + categories +
-                           layout.Break(0) + "}\n");
+                           layout.Break(1) + layout.Key("categories"));
+        file->output.Write(categories.text());
+        file->output.Write(layout.Break(0) + "}\n");
     }
     for (const std::unique_ptr<SplitFile>& file : files_) {
         file->output.Commit();

@@ -1,0 +1,70 @@
+// JSON text laid out exactly as nlohmann::ordered_json::dump(indent) lays out the same values:
+// compact when indent < 0, otherwise one item a line with `indent` spaces a level.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace annoxml::detail {
+
+class JsonWriter {
+  public:
+    // `depth` indents everything as if the value stood that many levels deep in a larger
+    // document; its first line is not indented.
+    explicit JsonWriter(int indent, int depth = 0);
+    virtual ~JsonWriter() = default;
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
+
+    void BeginObject() { Open('{'); }
+    void EndObject() { Close('}'); }
+    void BeginArray() { Open('['); }
+    void EndArray() { Close(']'); }
+    // `key` is plain ASCII that needs no escape.
+    void Key(std::string_view key);
+    void Null() { Scalar("null"); }
+    void Integer(long long value);
+    // The library's shortest round-trip form; null when not finite.
+    void Number(double value);
+    // Throws the library's type_error for text that is not valid UTF-8, as dump() does.
+    void String(std::string_view text);
+
+    // The text written since the last Clear().
+    std::string_view text() const { return {buffer_.get(), used_}; }
+    // Forgets the text and any open container, to write a new value at the same depth.
+    void Clear();
+
+  protected:
+    // Called when `bytes` more do not fit behind text(); grows the buffer. A subclass may pass
+    // the text on instead and Clear() nothing but the bytes (see Drain()).
+    virtual void MakeRoom(std::size_t bytes);
+    // Empties the buffer but keeps the open containers.
+    void Drain() { used_ = 0; }
+    void Grow(std::size_t bytes);
+
+  private:
+    void Open(char bracket);
+    void Close(char bracket);
+    void Scalar(std::string_view text);
+    // The separator, line break and indent before a value or key in a container.
+    void BeginItem();
+    void Append(std::string_view bytes);
+    void Reserve(std::size_t bytes) {
+        if (used_ + bytes > capacity_) MakeRoom(bytes);
+    }
+    void NewLine(std::size_t level);
+
+    const int indent_;
+    const std::size_t depth_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::size_t used_ = 0;
+    std::vector<char> outerEmpty_;  // per enclosing open container: nothing in it yet
+    std::size_t open_ = 0;          // open containers
+    bool empty_ = false;            // the innermost open container has nothing in it yet
+    bool afterKey_ = false;
+};
+
+}  // namespace annoxml::detail

@@ -1,0 +1,164 @@
+// JsonWriter against the JSON library's own dump() of the same values: random trees of every
+// kind of value, compact and pretty, standing at several depths.
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "util/json_writer.h"
+
+using annoxml::detail::JsonWriter;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+class RandomTree {
+  public:
+    explicit RandomTree(unsigned seed) : random_(seed) {}
+
+    Json Value(int depth) {
+        switch (Below(depth > 3 ? 5 : 7)) {
+            case 0:
+                return nullptr;
+            case 1:
+                return static_cast<long long>(random_()) >> Below(64);
+            case 2:
+                return Double();
+            case 3:
+                return Text();
+            case 4:
+                return Below(2) ? Json::array() : Json::object();
+            case 5: {
+                Json array = Json::array();
+                for (int i = Below(5); i > 0; --i) array.push_back(Value(depth + 1));
+                return array;
+            }
+            default: {
+                Json object = Json::object();
+                for (int i = Below(5); i > 0; --i) {
+                    object["k" + std::to_string(i) + "_" + std::to_string(Below(9))] =
+                        Value(depth + 1);
+                }
+                return object;
+            }
+        }
+    }
+
+  private:
+    int Below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+
+    double Double() {
+        static const double kOdd[] = {0.0,  -0.0, 0.1,  1e300, 5e-324, 1e-5, 123456789012345.0,
+                                      1e15, 1e16, 1e-4, -2.5,  1e21,   3.0,  0.30000000000000004};
+        switch (Below(3)) {
+            case 0:
+                return kOdd[Below(static_cast<int>(std::size(kOdd)))];
+            case 1:
+                return static_cast<double>(Below(2000000) - 1000000) / std::pow(10.0, Below(9));
+            default: {
+                const std::uint64_t bits = random_();
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                return std::isfinite(value) ? value : 1.5;
+            }
+        }
+    }
+
+    std::string Text() {
+        static const char* const kTexts[] = {"",           "plain",     "quote \" and \\ backslash",
+                                             "tab\there",  "new\nline", "\x01 control",
+                                             "é ポリープ", "\x7f"};
+        return kTexts[Below(static_cast<int>(std::size(kTexts)))];
+    }
+
+    std::mt19937_64 random_;
+};
+
+void Write(JsonWriter& out, const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::object:
+            out.BeginObject();
+            for (const auto& [key, item] : value.items()) {
+                out.Key(key);
+                Write(out, item);
+            }
+            out.EndObject();
+            break;
+        case Json::value_t::array:
+            out.BeginArray();
+            for (const Json& item : value) Write(out, item);
+            out.EndArray();
+            break;
+        case Json::value_t::null:
+            out.Null();
+            break;
+        case Json::value_t::number_float:
+            out.Number(value.get<double>());
+            break;
+        case Json::value_t::string:
+            out.String(value.get<std::string>());
+            break;
+        default:
+            out.Integer(value.get<long long>());
+    }
+}
+
+// dump(indent) of a value that stands `depth` levels deep in a larger document.
+std::string Expected(const Json& value, int indent, int depth) {
+    const std::string text = value.dump(indent);
+    if (indent <= 0 || depth == 0) return text;
+    std::string shifted;
+    for (const char c : text) {
+        shifted += c;
+        if (c == '\n') shifted.append(static_cast<std::size_t>(indent * depth), ' ');
+    }
+    return shifted;
+}
+
+TEST(JsonWriter, LaysOutEveryValueAsTheLibraryDumpsIt) {
+    RandomTree tree(7);
+    for (int i = 0; i < 3000; ++i) {
+        const Json value = tree.Value(0);
+        const int indent = std::initializer_list<int>{-1, 0, 2, 4}.begin()[i % 4];
+        const int depth = i % 3;
+        JsonWriter out(indent, depth);
+        Write(out, value);
+        ASSERT_EQ(out.text(), Expected(value, indent, depth))
+            << "indent " << indent << ", depth " << depth;
+        // A cleared writer starts afresh.
+        out.Clear();
+        Write(out, value);
+        ASSERT_EQ(out.text(), Expected(value, indent, depth));
+    }
+}
+
+TEST(JsonWriter, RefusesTextThatIsNotUtf8AsTheLibraryDoes) {
+    JsonWriter out(4);
+    std::string expected;
+    try {
+        Json("bad \xff byte").dump();
+    } catch (const Json::type_error& error) {
+        expected = error.what();
+    }
+    try {
+        out.String("bad \xff byte");
+        FAIL() << "no error";
+    } catch (const Json::type_error& error) {
+        EXPECT_EQ(error.what(), expected);
+    }
+}
+
+TEST(JsonWriter, LongTextsGrowTheBuffer) {
+    const std::string text(1 << 20, 'x');
+    JsonWriter out(-1);
+    out.BeginArray();
+    out.String(text);
+    out.String(text);
+    out.EndArray();
+    EXPECT_EQ(out.text(), Json::array({text, text}).dump());
+}
+
+}  // namespace
