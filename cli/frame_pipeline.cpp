@@ -50,7 +50,9 @@ class ReorderWindow {
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 while (!Claimable() && StopSignal() == 0) {
+                    ++waitingReaders_;
                     space_.wait_for(lock, kSignalPoll);
+                    --waitingReaders_;
                 }
                 if (StopSignal() != 0 || claimed_ == sources_.size()) {
                     return;
@@ -60,7 +62,7 @@ class ReorderWindow {
             FrameItem item = ReadItem(sources_[position], collectProblems_);
             const std::lock_guard<std::mutex> lock(mutex_);
             slots_[position % slots_.size()] = std::move(item);
-            ready_.notify_all();
+            if (consumerWaiting_ && Deliverable()) ready_.notify_one();
         }
     }
 
@@ -72,22 +74,36 @@ class ReorderWindow {
             return std::nullopt;
         }
         std::optional<FrameItem>& slot = slots_[delivered_ % slots_.size()];
-        while (!slot) {
-            if (StopSignal() != 0 && delivered_ >= claimed_) {
-                return std::nullopt;
+        if (!slot) {
+            consumerWaiting_ = true;
+            while (!Deliverable()) {
+                if (StopSignal() != 0 && delivered_ >= claimed_) {
+                    consumerWaiting_ = false;
+                    return std::nullopt;
+                }
+                ready_.wait_for(lock, kSignalPoll);
             }
-            ready_.wait_for(lock, kSignalPoll);
+            consumerWaiting_ = false;
         }
         std::optional<FrameItem> item = std::move(slot);
         slot.reset();
         ++delivered_;
-        space_.notify_all();
+        if (waitingReaders_ > 0 && FreeSlots() >= slots_.size() / 2) space_.notify_all();
         return item;
     }
 
   private:
-    bool Claimable() const {
-        return claimed_ == sources_.size() || claimed_ < delivered_ + slots_.size();
+    bool Claimable() const { return claimed_ == sources_.size() || FreeSlots() > 0; }
+    std::size_t FreeSlots() const { return delivered_ + slots_.size() - claimed_; }
+
+    // Whether the waiting consumer should wake: the next item is there, and so are half a
+    // window of items, or all there will be. Taking items in runs rather than one at a time
+    // saves a wake-up and a thread switch per file.
+    bool Deliverable() const {
+        std::size_t run = 0;
+        while (run < slots_.size() && slots_[(delivered_ + run) % slots_.size()]) ++run;
+        return run > 0 &&
+               (run >= slots_.size() / 2 || delivered_ + run == claimed_ || StopSignal() != 0);
     }
 
     const std::vector<FrameSource>& sources_;
@@ -98,6 +114,8 @@ class ReorderWindow {
     std::condition_variable space_;
     std::size_t claimed_ = 0;
     std::size_t delivered_ = 0;
+    std::size_t waitingReaders_ = 0;
+    bool consumerWaiting_ = false;
 };
 
 std::string Consumed(const FrameConsumer& consume, FrameItem& item) {

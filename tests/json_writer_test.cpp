@@ -1,6 +1,8 @@
 // JsonWriter against the JSON library's own dump() of the same values: random trees of every
 // kind of value, compact and pretty, standing at several depths.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -132,6 +134,42 @@ TEST(JsonWriter, LaysOutEveryValueAsTheLibraryDumpsIt) {
         out.Clear();
         Write(out, value);
         ASSERT_EQ(out.text(), Expected(value, indent, depth));
+    }
+}
+
+// The library's own formatting of one double.
+std::string LibraryNumber(double value) {
+    char text[64];
+    return std::string(text, nlohmann::detail::to_chars(text, text + sizeof text, value));
+}
+
+std::string WrittenNumber(double value) {
+    JsonWriter out(-1);
+    out.Number(value);
+    return std::string(out.text());
+}
+
+// Short decimals take a shortcut past Grisu2; it must give the library's digits for every one,
+// wherever the decimal lies in its double's rounding interval, and near powers of two, whose
+// interval is narrower below than above.
+TEST(JsonWriter, NumbersAsTheLibraryWritesThem) {
+    std::mt19937_64 random(3);
+    char text[64];
+    for (int i = 0; i < 1000000; ++i) {
+        double value;
+        if (i % 8 == 7) {
+            const double power = std::ldexp(1.0, static_cast<int>(random() % 90) - 40);
+            value = i % 16 == 7 ? power : std::nextafter(power, random() % 2 ? 0.0 : 1e300);
+        } else {
+            const int digits = 1 + static_cast<int>(random() % 15);
+            const int places = static_cast<int>(random() % 10);
+            std::snprintf(text, sizeof text, "%s%llue-%d", random() % 2 ? "-" : "",
+                          static_cast<unsigned long long>(random() % 1000000000000000ull) %
+                              static_cast<unsigned long long>(std::pow(10.0, digits)),
+                          places);
+            value = std::strtod(text, nullptr);
+        }
+        ASSERT_EQ(WrittenNumber(value), LibraryNumber(value)) << text;
     }
 }
 

@@ -11,6 +11,7 @@
 #include "coco/converters.h"
 #include "coco/json_stream.h"
 #include "coco/label_table.h"
+#include "util/names.h"
 
 namespace {
 
@@ -31,14 +32,8 @@ struct Sections {
     std::vector<pugi::xml_node> shapes[std::size(kAnnotatedKinds)];
 };
 
-// An inline comparison: names are short, and most differ in the first letters.
 bool Named(const pugi::xml_node& node, const char* name) {
-    const char* actual = node.name();
-    while (*actual == *name && *name != '\0') {
-        ++actual;
-        ++name;
-    }
-    return *actual == *name;
+    return annoxml::detail::SameName(node.name(), name);
 }
 
 void Classify(const pugi::xml_node& element, Sections& sections) {

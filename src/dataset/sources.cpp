@@ -16,19 +16,37 @@ bool IsDirectory(const std::string& input) {
     return fs::is_directory(input, error);
 }
 
+// As path::extension() == ".xml": a name that is ".xml" alone has no extension.
+bool HasXmlExtension(std::string_view path) {
+    constexpr std::string_view kExtension = ".xml";
+    if (path.size() <= kExtension.size() || path.substr(path.size() - 4) != kExtension) {
+        return false;
+    }
+    return path[path.size() - kExtension.size() - 1] != '/';
+}
+
+// A path below `folder` that does not start with its text.
+FrameSource Below(const std::string& folder, const fs::path& path) {
+    const std::string relative = path.lexically_relative(folder).generic_string();
+    return FrameSource::Below((fs::path(folder) / relative).string(), relative.size());
+}
+
 // Every regular *.xml file below `folder`, sorted by the path below it in byte order, appended
 // to `sources`. Studies list hundreds of thousands of files: they are gathered in a deque, which
 // never holds twice their size as a growing vector does, and moved over one by one.
 void AppendXmlFilesBelow(const std::string& folder, std::vector<FrameSource>& sources) {
     std::deque<FrameSource> files;
+    // The iterator's paths are the folder's own text, a separator unless it ends in one, and
+    // the path below it.
+    const std::size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
     try {
         for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+            const std::string& path = entry.path().native();
             std::error_code error;
-            if (entry.path().extension() == ".xml" && entry.is_regular_file(error)) {
-                const std::string relative =
-                    entry.path().lexically_relative(folder).generic_string();
-                files.push_back(
-                    FrameSource::Below((fs::path(folder) / relative).string(), relative.size()));
+            if (HasXmlExtension(path) && entry.is_regular_file(error)) {
+                files.push_back(path.compare(0, folder.size(), folder) == 0
+                                    ? FrameSource::Below(path, path.size() - prefix)
+                                    : Below(folder, entry.path()));
             }
         }
     } catch (const fs::filesystem_error& error) {

@@ -11,6 +11,7 @@
 #include "frame/geometry.h"
 #include "frame/numbers.h"
 #include "reader/load.h"
+#include "util/names.h"
 
 namespace annoxml {
 namespace {
@@ -43,7 +44,7 @@ constexpr KindInfo kKinds[] = {
 
 const KindInfo* FindKind(const char* name) {
     for (const KindInfo& info : kKinds) {
-        if (std::strcmp(info.name, name) == 0) {
+        if (detail::SameName(name, info.name)) {
             return &info;
         }
     }
@@ -112,7 +113,7 @@ class ShapeReader {
         // Pre-order walk without recursion, so that deep nesting cannot exhaust the stack.
         pugi::xml_node node = container.first_child();
         while (node && node != container) {
-            if (node.type() == pugi::node_element && std::strcmp(node.name(), "Point") == 0) {
+            if (node.type() == pugi::node_element && detail::SameName(node.name(), "Point")) {
                 AppendNumbers(node.text().as_string(""), numbers);
             }
             if (node.first_child()) {
@@ -266,16 +267,16 @@ class FrameBuilder : public pugi::xml_tree_walker {
         const char* name = node.name();
         if (const KindInfo* kind = FindKind(name)) {
             Attempt([&] { AddShape(*kind, node); });
-        } else if (std::strcmp(name, "ImageInformation") == 0) {
+        } else if (detail::SameName(name, "ImageInformation")) {
             if (!image_) image_ = node;
-        } else if (std::strcmp(name, "User") == 0) {
+        } else if (detail::SameName(name, "User")) {
             if (!user_) user_ = node;
-        } else if (std::strcmp(name, "LabelList") == 0) {
+        } else if (detail::SameName(name, "LabelList")) {
             for (pugi::xml_node label : node.children("Label")) {
                 frame_.labels.push_back(
                     {label.attribute("LabelType").value(), label.attribute("LabelColor").value()});
             }
-        } else if (std::strcmp(name, "Mask") == 0) {
+        } else if (detail::SameName(name, "Mask")) {
             frame_.masks.push_back({node.attribute("Index").value(),
                                     node.attribute("Description").value(),
                                     node.attribute("Color").value()});
@@ -357,7 +358,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
         region.description = node.attribute("Description").value();
         region.color = node.attribute("Color").value();
         const pugi::xml_node parent = node.parent();
-        if (std::strcmp(parent.name(), "Mask") == 0) {
+        if (detail::SameName(parent.name(), "Mask")) {
             region.mask = parent.attribute("Index").value();
         }
         region.outline = OutlineOf(shape, kind);

@@ -28,6 +28,16 @@ double NextAbove(double value) {
     return value;
 }
 
+// How far from `magnitude` a decimal may lie and still be written by Grisu2: within half an ulp
+// on either side, less the tiny fraction of an ulp by which Grisu2 narrows the interval; below a
+// power of two the interval is half as wide, a quarter of the ulp above.
+double EdgeMargin(double magnitude) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const bool powerOfTwo = (bits & ((std::uint64_t{1} << 52) - 1)) == 0;
+    return (powerOfTwo ? 0.2 : 0.45) * (NextAbove(magnitude) - magnitude);
+}
+
 // Coordinates are mostly short decimals. When the decimal D with at most 15 digits and at most 8
 // places that `value` reads from exists, it is the only decimal of 15 digits or fewer that reads
 // as `value`, and the library's Grisu2 writes exactly its digits, provided that D does not lie at
@@ -45,9 +55,8 @@ bool WriteShortDecimal(double value, char*& out) {
         // Rounded without a library call; a wrong guess only fails the check below.
         const auto digits = static_cast<double>(static_cast<std::int64_t>(scaled + 0.5));
         if (digits / scale != magnitude) continue;
-        const double remainder = std::fma(-magnitude, scale, digits);  // exact
-        // A fifth of an ulp: the interval below a power of two is half as wide as above it.
-        if (std::fabs(remainder) > 0.2 * (NextAbove(magnitude) - magnitude) * scale) return false;
+        const double remainder = std::fma(-magnitude, scale, digits);
+        if (std::fabs(remainder) > EdgeMargin(magnitude) * scale) return false;
         auto integer = static_cast<std::uint64_t>(digits);
         int exponent = -places;
         while (integer % 10 == 0) {
