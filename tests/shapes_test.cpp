@@ -1,3 +1,5 @@
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -280,6 +282,105 @@ TEST(ShapeReaders, Values) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.read(ParseXml(c.xml)), c.expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Documents that nest shapes in shapes, containers in containers, and points, centres and text
+// nodes at every depth: where a walk and a query could part ways.
+class NestedDocument {
+  public:
+    explicit NestedDocument(unsigned seed) : random_(seed) {}
+
+    std::string Make() { return "<Root>" + Elements(0) + "</Root>"; }
+
+  private:
+    std::string Elements(int depth) {
+        static const char* const kNames[] = {
+            "Polygon",  "Ellipse", "CobbAngle", "Deviation",  "FreehandContour",
+            "PolyLine", "Angle",   "Points",    "AxisPoints", "Point",
+            "Center",   "Mask",    "Rectangle", "Text",       "Other"};
+        std::string xml;
+        for (int n = Below(depth > 4 ? 2 : 5); n > 0; --n) {
+            const char* name = kNames[Below(static_cast<int>(std::size(kNames)))];
+            const std::string index = Below(4) == 0 ? "" : std::to_string(Below(9));
+            xml += std::string("<") + name + " Index=\"" + index + "\">";
+            switch (Below(4)) {
+                case 0:
+                    xml += std::to_string(Below(100)) + "," + std::to_string(Below(100));
+                    break;
+                case 1:
+                    xml += "<![CDATA[7,8]]>";
+                    break;
+                default:
+                    break;
+            }
+            xml += Elements(depth + 1) + "</" + name + ">";
+        }
+        return xml;
+    }
+
+    int Below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+
+    std::mt19937 random_;
+};
+
+// What the selections were before they became walks: XPath queries.
+std::string QueriedTexts(const pugi::xml_node& shape, const std::string& query) {
+    std::string joined;
+    for (const pugi::xpath_node& point : shape.select_nodes(query.c_str())) {
+        if (!joined.empty()) joined += ',';
+        joined += point.node().text().as_string("");
+    }
+    return joined;
+}
+
+struct Selection {
+    const char* key;
+    const char* query;
+    bool first;  // only the first node in document order
+};
+
+const std::map<std::string, std::vector<Selection>> kSelections{
+    {"Polygon", {{"points", "Point", false}}},
+    {"PolyLine", {{"points", "Point", false}}},
+    {"FreehandContour", {{"points", "Points//Point", false}}},
+    {"Ellipse", {{"axis_points", "AxisPoints//Point", false}, {"points", "Points//Point", false}}},
+    {"CobbAngle",
+     {{"polyline_points", "PolyLine//Point", false},
+      {"polyline_center", "PolyLine//Center", true},
+      {"angle_points", "Angle//Point", false},
+      {"angle_center", "Angle//Center", true}}},
+};
+
+TEST(ShapeReaders, WalksSelectWhatTheQueriesSelect) {
+    for (unsigned seed = 0; seed < 300; ++seed) {
+        const pugi::xml_document doc = ParseXml(NestedDocument(seed).Make());
+        const AnnotationTable all = GetAllAnnotations(doc);
+        for (const auto& [kind, selections] : kSelections) {
+            const pugi::xpath_node_set shapes = doc.select_nodes(("//" + kind).c_str());
+            std::vector<pugi::xml_node> expected;
+            for (const pugi::xpath_node& shape : shapes) {
+                if (kind == "PolyLine" && !*shape.node().attribute("Index").value()) continue;
+                expected.push_back(shape.node());
+            }
+            const FieldMapList& read = all.at(kind);
+            ASSERT_EQ(read.size(), expected.size()) << "seed " << seed << ", " << kind;
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                EXPECT_EQ(read[i].at("index"), expected[i].attribute("Index").value());
+                for (const Selection& selection : selections) {
+                    const std::string wanted =
+                        selection.first
+                            ? expected[i].select_node(selection.query).node().text().as_string("")
+                            : QueriedTexts(expected[i], selection.query);
+                    EXPECT_EQ(read[i].at(selection.key), wanted)
+                        << "seed " << seed << ", " << kind << " " << i << ", " << selection.key;
+                }
+            }
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include "coco/converters.h"
 #include "coco/json_stream.h"
 #include "coco/label_table.h"
+#include "reader/document.h"
 #include "util/names.h"
 
 namespace {
@@ -57,17 +58,8 @@ void Classify(const pugi::xml_node& element, Sections& sections) {
 // Every element at any depth, in document order, as "//Name" queries find them.
 Sections FindSections(const pugi::xml_document& doc) {
     Sections sections;
-    pugi::xml_node node = doc.first_child();
-    while (node) {
-        if (node.type() == pugi::node_element) Classify(node, sections);
-        if (const pugi::xml_node child = node.first_child()) {
-            node = child;
-            continue;
-        }
-        while (node != doc && !node.next_sibling()) node = node.parent();
-        if (node == doc) break;
-        node = node.next_sibling();
-    }
+    annoxml::detail::ForEachElementBelow(
+        doc, [&sections](const pugi::xml_node& element) { Classify(element, sections); });
     return sections;
 }
 

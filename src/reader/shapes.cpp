@@ -1,7 +1,7 @@
 // The fifteen shape readers: one algorithm, driven by a table of per-kind parameters.
-#include <cstring>
-#include <memory>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "annoxml/reader.h"
@@ -9,7 +9,9 @@
 #include "reader/document.h"
 
 using annoxml::detail::ChildText;
+using annoxml::detail::ForEachElementBelow;
 using annoxml::detail::ReadFile;
+using annoxml::detail::SameName;
 
 namespace {
 
@@ -19,12 +21,13 @@ struct Field {
     const char* source;
 };
 
-// Point elements selected by `query` from the shape, joined under `key`. CobbAngle and Deviation
-// also read the first Center of the same sub-part, right after its points.
+// The Point elements of a shape: its own Point children, or, with a container, every Point below
+// its `container` children (what the query "CONTAINER//Point" selects). Joined under `key`.
+// CobbAngle and Deviation also read the first Center below the same sub-part, right after its
+// points.
 struct PointList {
-    const char* query;
+    const char* container;
     const char* key;
-    const char* centerQuery = nullptr;
     const char* centerKey = nullptr;
 };
 
@@ -43,11 +46,10 @@ const Field kColor{"color", "Color"};
 const Field kCenter{"center", "Center"};
 const Field kStartPoint{"start_point", "StartPoint"};
 const Field kEndPoint{"end_point", "EndPoint"};
-const PointList kDirectPoints{"Point", "points"};
-const PointList kContainedPoints{"Points//Point", "points"};
-const std::vector<PointList> kSubPartPoints{
-    {"PolyLine//Point", "polyline_points", "PolyLine//Center", "polyline_center"},
-    {"Angle//Point", "angle_points", "Angle//Center", "angle_center"}};
+const PointList kDirectPoints{nullptr, "points"};
+const PointList kContainedPoints{"Points", "points"};
+const std::vector<PointList> kSubPartPoints{{"PolyLine", "polyline_points", "polyline_center"},
+                                            {"Angle", "angle_points", "angle_center"}};
 
 const ShapeKind kRectangle{"Rectangle", false, {kColor}, {kCenter}, {kDirectPoints}, true};
 const ShapeKind kLine{"Line", false, {kColor}, {kCenter, kStartPoint, kEndPoint}, {}, false};
@@ -60,7 +62,7 @@ const ShapeKind kEllipse{"Ellipse",
                          false,
                          {kColor},
                          {kCenter, {"height_point", "HeightPoint"}},
-                         {{"AxisPoints//Point", "axis_points"}, kContainedPoints},
+                         {{"AxisPoints", "axis_points"}, kContainedPoints},
                          true};
 const ShapeKind kText{"Text",
                       true,
@@ -88,33 +90,43 @@ const ShapeKind kPointObject{"PointObject", false, {kColor}, {}, {kDirectPoints}
 const ShapeKind kCobbAngle{"CobbAngle", false, {kColor}, {}, kSubPartPoints, false};
 const ShapeKind kDeviation{"Deviation", false, {kColor}, {}, kSubPartPoints, false};
 
-struct CompiledPointList {
-    const PointList& list;
-    pugi::xpath_query points;
-    std::unique_ptr<pugi::xpath_query> center;
-};
-
-std::vector<CompiledPointList> Compile(const std::vector<PointList>& lists) {
-    std::vector<CompiledPointList> compiled;
-    compiled.reserve(lists.size());
-    for (const PointList& list : lists) {
-        compiled.push_back(
-            {list, pugi::xpath_query(list.query),
-             list.centerQuery ? std::make_unique<pugi::xpath_query>(list.centerQuery) : nullptr});
+// Calls visit(element) for each element named `name` that "NAME" (no container) or
+// "CONTAINER//NAME" selects from `shape`, in document order.
+template <typename Visit>
+void ForEachSelected(const pugi::xml_node& shape, const char* container, const char* name,
+                     Visit visit) {
+    for (const pugi::xml_node child : shape.children()) {
+        if (child.type() != pugi::node_element) continue;
+        const char* const childName = child.name();
+        if (!container) {
+            if (SameName(childName, name)) visit(child);
+        } else if (SameName(childName, container)) {
+            ForEachElementBelow(child, [&](const pugi::xml_node& element) {
+                if (SameName(element.name(), name)) visit(element);
+            });
+        }
     }
-    return compiled;
 }
 
-std::string JoinedPointTexts(const pugi::xpath_query& query, const pugi::xml_node& shape) {
-    std::vector<std::string> pointList;
-    for (const pugi::xpath_node& point : query.evaluate_node_set(shape)) {
-        pointList.emplace_back(point.node().text().as_string(""));
-    }
-    return Join(pointList, ",");
+// The texts of the selected Point elements joined by ",", as Join joins them.
+std::string JoinedPointTexts(const pugi::xml_node& shape, const char* container) {
+    std::string joined;
+    ForEachSelected(shape, container, "Point", [&](const pugi::xml_node& point) {
+        if (!joined.empty()) joined += ',';
+        joined += point.text().as_string("");
+    });
+    return joined;
 }
 
-FieldMap ReadShape(const ShapeKind& kind, const std::vector<CompiledPointList>& pointLists,
-                   const pugi::xml_node& shape) {
+std::string FirstCenterText(const pugi::xml_node& shape, const char* container) {
+    pugi::xml_node first;
+    ForEachSelected(shape, container, "Center", [&](const pugi::xml_node& center) {
+        if (!first) first = center;
+    });
+    return first.text().as_string("");
+}
+
+FieldMap ReadShape(const ShapeKind& kind, const pugi::xml_node& shape) {
     FieldMap fields;
     fields["index"] = shape.attribute("Index").value();
     for (const Field& attribute : kind.attributes) {
@@ -125,34 +137,34 @@ FieldMap ReadShape(const ShapeKind& kind, const std::vector<CompiledPointList>& 
     for (const Field& child : kind.children) {
         fields[child.key] = ChildText(shape, child.source);
     }
-    for (const CompiledPointList& compiled : pointLists) {
-        fields[compiled.list.key] = JoinedPointTexts(compiled.points, shape);
-        if (compiled.center) {
-            const pugi::xpath_node center = compiled.center->evaluate_node(shape);
-            fields[compiled.list.centerKey] = center.node().text().as_string("");
+    for (const PointList& list : kind.pointLists) {
+        fields[list.key] = JoinedPointTexts(shape, list.container);
+        if (list.centerKey) {
+            fields[list.centerKey] = FirstCenterText(shape, list.container);
         }
     }
     if (kind.recordsMask) {
         const pugi::xml_node parent = shape.parent();
-        if (std::strcmp(parent.name(), "Mask") == 0) {
+        if (SameName(parent.name(), "Mask")) {
             fields["mask_id"] = parent.attribute("Index").value();
         }
     }
     return fields;
 }
 
-FieldMapList ReadShapes(const pugi::xml_document& doc, const ShapeKind& kind) {
-    const pugi::xpath_query elementQuery(("//" + std::string(kind.element)).c_str());
-    const std::vector<CompiledPointList> pointLists = Compile(kind.pointLists);
-
-    FieldMapList shapes;
-    for (const pugi::xpath_node& match : elementQuery.evaluate_node_set(doc)) {
-        const pugi::xml_node shape = match.node();
-        if (kind.skipsEmptyIndex && *shape.attribute("Index").value() == '\0') {
-            continue;
-        }
-        shapes.push_back(ReadShape(kind, pointLists, shape));
+void AddShape(const ShapeKind& kind, const pugi::xml_node& shape, FieldMapList& shapes) {
+    if (kind.skipsEmptyIndex && *shape.attribute("Index").value() == '\0') {
+        return;
     }
+    shapes.push_back(ReadShape(kind, shape));
+}
+
+// The shapes of one kind, in document order: the elements that "//Kind" selects.
+FieldMapList ReadShapes(const pugi::xml_document& doc, const ShapeKind& kind) {
+    FieldMapList shapes;
+    ForEachElementBelow(doc, [&](const pugi::xml_node& element) {
+        if (SameName(element.name(), kind.element)) AddShape(kind, element, shapes);
+    });
     return shapes;
 }
 
@@ -160,7 +172,31 @@ FieldMapList ReadShapes(const std::string& path, const ShapeKind& kind) {
     return ReadFile(path, [&kind](const pugi::xml_document& doc) { return ReadShapes(doc, kind); });
 }
 
+const ShapeKind* const kAllKinds[] = {
+    &kRectangle,       &kCircle,    &kEllipse,          &kPolygon,
+    &kFreehandContour, &kPolyLine,  &kFreehandPolyLine, &kPointObject,
+    &kRuler,           &kText,      &kArrowText,        &kLine,
+    &kAngle,           &kCobbAngle, &kDeviation};
+
 }  // namespace
+
+AnnotationTable annoxml::detail::ReadAllShapes(const pugi::xml_document& doc) {
+    FieldMapList lists[std::size(kAllKinds)];
+    ForEachElementBelow(doc, [&](const pugi::xml_node& element) {
+        const char* const name = element.name();
+        for (std::size_t k = 0; k < std::size(kAllKinds); ++k) {
+            if (SameName(name, kAllKinds[k]->element)) {
+                AddShape(*kAllKinds[k], element, lists[k]);
+                return;
+            }
+        }
+    });
+    AnnotationTable table;
+    for (std::size_t k = 0; k < std::size(kAllKinds); ++k) {
+        table[kAllKinds[k]->element] = std::move(lists[k]);
+    }
+    return table;
+}
 
 // clang-format off
 FieldMapList ParseRectangleAnnotations(const pugi::xml_document& doc) { return ReadShapes(doc, kRectangle); }
