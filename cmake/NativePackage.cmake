@@ -13,7 +13,8 @@ target_link_libraries(annoxml_native_package PRIVATE ${ANNOXML_PUGIXML_STATIC}
 target_compile_definitions(annoxml_native_package PRIVATE ANNOXML_BUILDING)
 set(ANNOXML_EXPORT_MAP ${PROJECT_SOURCE_DIR}/cmake/native_package.map)
 target_link_options(annoxml_native_package PRIVATE
-  -static-libstdc++ -static-libgcc -Wl,--no-undefined -Wl,--version-script=${ANNOXML_EXPORT_MAP})
+  -static-libstdc++ -static-libgcc -Wl,--no-undefined -Wl,--version-script=${ANNOXML_EXPORT_MAP}
+  $<$<CONFIG:Release>:-s>)
 set_target_properties(annoxml_native_package PROPERTIES
   OUTPUT_NAME annoxml
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/native-package

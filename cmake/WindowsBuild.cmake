@@ -18,6 +18,7 @@ target_compile_definitions(annoxml_core PRIVATE ANNOXML_BUILDING)
 add_library(annoxml SHARED ${ANNOXML_BOUNDARY_SOURCES})
 target_link_libraries(annoxml PRIVATE annoxml_core annoxml_warnings)
 target_compile_definitions(annoxml PRIVATE ANNOXML_BUILDING)
+target_link_options(annoxml PRIVATE $<$<CONFIG:Release>:-s>)
 set_target_properties(annoxml PROPERTIES
   PREFIX ""
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
