@@ -27,15 +27,25 @@ namespace annoxml::reference {
 using Json = nlohmann::ordered_json;
 using Labels = std::map<std::string, int>;
 
-inline std::vector<double> ParsePoints(const std::string& text) {
+// strtod in the "C" locale.
+inline double ReadDouble(const char* text, char** end) {
+#ifdef _WIN32
+    // The Windows tests never set a locale, and MinGW's strtod reads as glibc's does.
+    return std::strtod(text, end);
+#else
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    return strtod_l(text, end, cLocale);
+#endif
+}
+
+inline std::vector<double> ParsePoints(const std::string& text) {
     std::vector<double> values;
     std::istringstream stream(text);
     std::string token;
     while (std::getline(stream, token, ',')) {
         char* end = nullptr;
         errno = 0;
-        const double value = strtod_l(token.c_str(), &end, cLocale);
+        const double value = ReadDouble(token.c_str(), &end);
         if (end == token.c_str()) {
             std::cerr << "Invalid argument: "
                       << "invalid stod argument" << std::endl;

@@ -1,12 +1,11 @@
 // Helpers for tests that carry their XML inline.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -28,8 +27,11 @@ inline pugi::xml_document ParseXml(const std::string& xml) {
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "annoxml-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        static std::mt19937_64 random(std::random_device{}());
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        do {
+            path_ = base / ("annoxml-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir&) = delete;

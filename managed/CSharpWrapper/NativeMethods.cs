@@ -19,7 +19,8 @@ namespace CSharpWrapper
     /// <summary>The C boundary of libannoxml (managed/native/annoxml_native.h).</summary>
     internal static class NativeMethods
     {
-        // Resolves to libannoxml.so next to this assembly or in runtimes/linux-x64/native/.
+        // Resolves to libannoxml.so or annoxml.dll next to this assembly or, for .NET 6+, in the
+        // package's runtimes/<rid>/native/ folder.
         private const string Library = "annoxml";
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]

@@ -33,16 +33,16 @@ typedef struct annoxml_field_map_list annoxml_field_map_list;      // FieldMapLi
 typedef struct annoxml_annotation_table annoxml_annotation_table;  // AnnotationTable
 
 // Header sections.
-ANNOXML_API annoxml_status annoxml_ParseImageInformation(const char* path, size_t path_size,
-                                                         annoxml_field_map** result,
-                                                         char** error_message);
-ANNOXML_API annoxml_status annoxml_ParseUserInformation(const char* path, size_t path_size,
-                                                        annoxml_field_map** result,
-                                                        char** error_message);
+ANNOXML_C_API annoxml_status annoxml_ParseImageInformation(const char* path, size_t path_size,
+                                                           annoxml_field_map** result,
+                                                           char** error_message);
+ANNOXML_C_API annoxml_status annoxml_ParseUserInformation(const char* path, size_t path_size,
+                                                          annoxml_field_map** result,
+                                                          char** error_message);
 
 // The list readers: header lists and the fifteen shape kinds.
-#define ANNOXML_DECLARE_LIST_READER(name)      \
-    ANNOXML_API annoxml_status annoxml_##name( \
+#define ANNOXML_DECLARE_LIST_READER(name)        \
+    ANNOXML_C_API annoxml_status annoxml_##name( \
         const char* path, size_t path_size, annoxml_field_map_list** result, char** error_message)
 ANNOXML_DECLARE_LIST_READER(ParseLabelList);
 ANNOXML_DECLARE_LIST_READER(ParseMask);
@@ -63,32 +63,34 @@ ANNOXML_DECLARE_LIST_READER(ParseCobbAngleAnnotations);
 ANNOXML_DECLARE_LIST_READER(ParseDeviationAnnotations);
 #undef ANNOXML_DECLARE_LIST_READER
 
-ANNOXML_API annoxml_status annoxml_GetAllAnnotations(const char* path, size_t path_size,
-                                                     annoxml_annotation_table** result,
-                                                     char** error_message);
+ANNOXML_C_API annoxml_status annoxml_GetAllAnnotations(const char* path, size_t path_size,
+                                                       annoxml_annotation_table** result,
+                                                       char** error_message);
 
-ANNOXML_API annoxml_status annoxml_GenerateCOCOJson(const char* path, size_t path_size,
-                                                    const char* output_path,
-                                                    size_t output_path_size, char** error_message);
+ANNOXML_C_API annoxml_status annoxml_GenerateCOCOJson(const char* path, size_t path_size,
+                                                      const char* output_path,
+                                                      size_t output_path_size,
+                                                      char** error_message);
 
 // Accessors. An index past the end yields 0 sizes and NULL pointers.
-ANNOXML_API size_t annoxml_field_map_size(const annoxml_field_map* map);
-ANNOXML_API void annoxml_field_map_entry(const annoxml_field_map* map, size_t index,
-                                         const char** key, size_t* key_size, const char** value,
-                                         size_t* value_size);
-ANNOXML_API size_t annoxml_field_map_list_size(const annoxml_field_map_list* list);
-ANNOXML_API const annoxml_field_map* annoxml_field_map_list_at(const annoxml_field_map_list* list,
-                                                               size_t index);
-ANNOXML_API size_t annoxml_annotation_table_size(const annoxml_annotation_table* table);
-ANNOXML_API void annoxml_annotation_table_entry(const annoxml_annotation_table* table, size_t index,
-                                                const char** kind, size_t* kind_size,
-                                                const annoxml_field_map_list** list);
+ANNOXML_C_API size_t annoxml_field_map_size(const annoxml_field_map* map);
+ANNOXML_C_API void annoxml_field_map_entry(const annoxml_field_map* map, size_t index,
+                                           const char** key, size_t* key_size, const char** value,
+                                           size_t* value_size);
+ANNOXML_C_API size_t annoxml_field_map_list_size(const annoxml_field_map_list* list);
+ANNOXML_C_API const annoxml_field_map* annoxml_field_map_list_at(const annoxml_field_map_list* list,
+                                                                 size_t index);
+ANNOXML_C_API size_t annoxml_annotation_table_size(const annoxml_annotation_table* table);
+ANNOXML_C_API void annoxml_annotation_table_entry(const annoxml_annotation_table* table,
+                                                  size_t index, const char** kind,
+                                                  size_t* kind_size,
+                                                  const annoxml_field_map_list** list);
 
 // Release functions.
-ANNOXML_API void annoxml_field_map_free(annoxml_field_map* map);
-ANNOXML_API void annoxml_field_map_list_free(annoxml_field_map_list* list);
-ANNOXML_API void annoxml_annotation_table_free(annoxml_annotation_table* table);
-ANNOXML_API void annoxml_error_message_free(char* error_message);
+ANNOXML_C_API void annoxml_field_map_free(annoxml_field_map* map);
+ANNOXML_C_API void annoxml_field_map_list_free(annoxml_field_map_list* list);
+ANNOXML_C_API void annoxml_annotation_table_free(annoxml_annotation_table* table);
+ANNOXML_C_API void annoxml_error_message_free(char* error_message);
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,11 @@
 #include "reader/declared_encoding.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 
+#include "platform/platform.h"
 #include "reader/load.h"
 
 namespace annoxml::detail {
@@ -103,26 +102,12 @@ bool StartsWith(std::string_view text, std::initializer_list<unsigned char> byte
     return true;
 }
 
-class Converter {
-  public:
-    explicit Converter(const std::string& encoding)
-        : handle_(iconv_open("UTF-8", encoding.c_str())) {
-        if (handle_ == reinterpret_cast<iconv_t>(-1)) {
-            FailToLoad("unsupported encoding " + encoding);
-        }
-    }
-    ~Converter() { iconv_close(handle_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    // iconv(3) over the given ranges; returns 0 or the errno of the stop.
-    int Convert(char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
-        return iconv(handle_, in, inLeft, out, outLeft) == static_cast<std::size_t>(-1) ? errno : 0;
-    }
-
-  private:
-    iconv_t handle_;
-};
+// A converter from `encoding`; the loading error "unsupported encoding NAME" when there is none.
+std::unique_ptr<platform::ToUtf8Converter> ConverterFrom(const std::string& encoding) {
+    std::unique_ptr<platform::ToUtf8Converter> converter = platform::OpenToUtf8Converter(encoding);
+    if (!converter) FailToLoad("unsupported encoding " + encoding);
+    return converter;
+}
 
 [[noreturn]] void FailAt(const std::string& encoding, std::string_view text, std::size_t offset,
                          int error) {
@@ -158,7 +143,7 @@ std::optional<std::string> EncodingToTranscode(std::string_view document) {
 }
 
 std::string TranscodeToUtf8(const std::string& encoding, std::string_view text) {
-    Converter converter(encoding);
+    const std::unique_ptr<platform::ToUtf8Converter> converter = ConverterFrom(encoding);
     std::string result(text.size() + text.size() / 2 + 16, '\0');
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
@@ -167,8 +152,8 @@ std::string TranscodeToUtf8(const std::string& encoding, std::string_view text) 
     for (bool flushing = false;;) {
         char* out = result.data() + used;
         std::size_t outLeft = result.size() - used;
-        const int error = flushing ? converter.Convert(nullptr, nullptr, &out, &outLeft)
-                                   : converter.Convert(&in, &inLeft, &out, &outLeft);
+        const int error = flushing ? converter->Convert(nullptr, nullptr, &out, &outLeft)
+                                   : converter->Convert(&in, &inLeft, &out, &outLeft);
         used = result.size() - outLeft;
         if (error == E2BIG) {
             result.resize(result.size() * 2);

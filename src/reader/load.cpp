@@ -1,9 +1,5 @@
 #include "reader/load.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -14,6 +10,7 @@
 #include <string_view>
 
 #include "annoxml/reader.h"
+#include "platform/platform.h"
 #include "reader/declared_encoding.h"
 
 namespace annoxml::detail {
@@ -75,7 +72,7 @@ class ParserBuffer {
 class Descriptor {
   public:
     explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { close(fd_); }
+    ~Descriptor() { platform::CloseQuietly(fd_); }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
@@ -90,27 +87,28 @@ class Descriptor {
     FailToLoad(std::strerror(error));
 }
 
-// The whole content of the file, read with read(2) so that pipes and FIFOs work as well as
+// The whole content of the file, read piece by piece so that pipes and FIFOs work as well as
 // regular files.
 void ReadWhole(const std::string& path, ParserBuffer& buffer) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) FailToOpen(errno);
+    int fd = -1;
+    try {
+        fd = platform::OpenForReading(path);
+    } catch (const platform::SystemError& error) {
+        FailToOpen(error.error);
+    }
     const Descriptor file(fd);
-    struct stat status {};
-    if (fstat(fd, &status) != 0) FailToLoad(std::strerror(errno));
-    if (S_ISDIR(status.st_mode)) FailToLoad(std::strerror(EISDIR));
-    // One spare byte lets a regular file's end be found without growing the buffer.
-    buffer.Reserve(S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) + 1
-                                           : kStreamChunk);
-    for (;;) {
-        if (buffer.room() == 0) buffer.Reserve(kStreamChunk);
-        const ssize_t n = read(fd, buffer.end(), buffer.room());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            FailToLoad(std::strerror(errno));
+    try {
+        const std::int64_t size = platform::RegularFileSize(fd);
+        // One spare byte lets a regular file's end be found without growing the buffer.
+        buffer.Reserve(size >= 0 ? static_cast<std::size_t>(size) + 1 : kStreamChunk);
+        for (;;) {
+            if (buffer.room() == 0) buffer.Reserve(kStreamChunk);
+            const std::size_t n = platform::Read(fd, buffer.end(), buffer.room());
+            if (n == 0) return;
+            buffer.Grow(n);
         }
-        if (n == 0) return;
-        buffer.Grow(static_cast<std::size_t>(n));
+    } catch (const platform::SystemError& error) {
+        FailToLoad(std::strerror(error.error));
     }
 }
 

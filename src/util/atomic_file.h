@@ -31,6 +31,7 @@ class OutputFile {
 
   private:
     void OpenTemporaryFor(const std::string& target);
+    void WriteThrough(std::string_view bytes);
     void Flush();
     void Discard();
     [[noreturn]] void Fail(int error);

@@ -2,14 +2,13 @@
 #include <ctime>
 
 #include "annoxml/util.h"
+#include "platform/platform.h"
 
 namespace {
 
 std::tm LocalNow() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
+    return annoxml::platform::LocalTime(now);
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include <locale.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -9,25 +8,19 @@
 #include "util/points.h"
 
 #include "annoxml/util.h"
+#include "platform/platform.h"
 
 namespace {
-
-// Numbers in annotation files always use '.', so they are read in the "C" locale rather than in
-// whatever locale the host process has set.
-locale_t CLocale() {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    return cLocale;
-}
 
 enum class Conversion { ok, invalid, outOfRange };
 
 // std::stod's rules (leading white space skipped, longest valid prefix read, the rest ignored),
-// independent of the process locale.
+// independent of the process locale: numbers in annotation files always use '.'.
 Conversion ReadDouble(const std::string& token, double& value) {
     const char* begin = token.c_str();
     char* end = nullptr;
     errno = 0;
-    value = strtod_l(begin, &end, CLocale());
+    value = annoxml::platform::ReadDouble(begin, &end);
     if (end == begin) {
         return Conversion::invalid;
     }

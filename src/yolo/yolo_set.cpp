@@ -1,12 +1,11 @@
 // A YOLO data set folder: label files, images and data.yaml.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <stdexcept>
 
 #include "annoxml/yolo.h"
+#include "platform/platform.h"
 #include "util/atomic_file.h"
 #include "util/export_paths.h"
 
@@ -51,8 +50,8 @@ void CopyFile(const fs::path& from, const fs::path& to) {
 // `to` is the old file or the new link and never missing.
 void LinkFile(const fs::path& from, const fs::path& to) {
     static std::atomic<unsigned long> counter{0};
-    const fs::path temporary =
-        to.string() + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    const fs::path temporary = to.string() + ".tmp-" + std::to_string(platform::ProcessId()) + "-" +
+                               std::to_string(++counter);
     std::error_code error;
     fs::create_symlink(fs::absolute(from), temporary, error);
     if (!error) {

@@ -1,0 +1,84 @@
+// Everything the library asks of the operating system, in one place: posix.cpp and windows.cpp
+// implement it. Paths are UTF-8 on every system. Files are C runtime descriptors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace annoxml::platform {
+
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
+// The folder part of `path` with its final separator, or "" for a bare name.
+inline std::string FolderOf(const std::string& path) {
+    const std::size_t separator = path.find_last_of(kPathSeparators);
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// A failed system call: the errno value that says why.
+struct SystemError {
+    int error;
+};
+
+std::uint64_t ProcessId();
+
+// The local calendar time of `time`.
+std::tm LocalTime(std::time_t time);
+
+// strtod's reading of `text` in the "C" locale, whatever locale the process has set: leading
+// white space skipped, the longest valid prefix read, *end set past it (to `text` when there is
+// none), errno set to ERANGE when the value overflows or underflows (the value is then of no use).
+double ReadDouble(const char* text, char** end);
+
+// Converts text from a named encoding to UTF-8 in steps, as iconv(3) does.
+class ToUtf8Converter {
+  public:
+    virtual ~ToUtf8Converter() = default;
+    // Converts what it can of [*in, *in + *inLeft) into [*out, *out + *outLeft), advancing both;
+    // with in == nullptr ends a stateful encoding's shift sequence. Returns 0 or the errno value
+    // of the stop: E2BIG (the output is full), EILSEQ (an invalid sequence at *in) or EINVAL (the
+    // input ends inside a character).
+    virtual int Convert(char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) = 0;
+};
+
+// A converter from `encoding`, or null when the system has none. Windows has none at all: its
+// C runtime lacks iconv, so there a document must be UTF-8, UTF-16, UTF-32 or ISO-8859-1.
+std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string& encoding);
+
+// Reading. Each throws SystemError.
+int OpenForReading(const std::string& path);
+// The size of the open regular file, or -1 when it is a pipe, FIFO or device; EISDIR for a folder.
+std::int64_t RegularFileSize(int fd);
+// Reads at most `room` bytes into `into`; 0 at the end.
+std::size_t Read(int fd, char* into, std::size_t room);
+
+// Writing, for output files that appear complete or not at all. Each throws SystemError.
+//
+// A descriptor for writing straight to what `path` names when it is nothing to replace (a device,
+// FIFO, socket or an open descriptor of the process such as /dev/stdout), or -1 when it is a
+// regular file or does not exist.
+int OpenDirectly(const std::string& path);
+// The file that a chain of symbolic links at `path` ends in (`path` itself when it is none).
+std::string FinalTarget(const std::string& path);
+// A new file opened for writing, or -1 when `path` exists already.
+int CreateNewFile(const std::string& path);
+// Gives the new file `fd` the permission bits and, where allowed, the owner of `replaced`.
+void TakeOverAttributes(int fd, const std::string& replaced);
+void WriteAll(int fd, std::string_view bytes);
+// Closes `fd`; throws when the close reports a failed write.
+void Close(int fd);
+// Renames `from` to `to`, replacing the file at `to` in one step.
+void RenameReplacing(const std::string& from, const std::string& to);
+// Best effort: closing and removing a file that is given up.
+void CloseQuietly(int fd) noexcept;
+void RemoveQuietly(const std::string& path) noexcept;
+
+}  // namespace annoxml::platform
