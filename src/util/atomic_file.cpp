@@ -110,13 +110,14 @@ void OutputFile::Flush() {
 }
 
 void OutputFile::Write(std::string_view bytes) {
-    if (buffer_.size() + bytes.size() > kBufferSize) {
-        Flush();
-        if (bytes.size() >= kBufferSize) {
-            WriteThrough(bytes);
-            return;
-        }
+    // Large pieces, such as a streaming writer's full buffer, go straight to the file: copying
+    // them into this buffer first would only double the work.
+    if (bytes.size() >= kBufferSize / 2) {
+        if (!buffer_.empty()) Flush();
+        WriteThrough(bytes);
+        return;
     }
+    if (buffer_.size() + bytes.size() > kBufferSize) Flush();
     buffer_.append(bytes);
 }
 
