@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "annoxml/annoxml.h"
+#include "coco/xml_scan.h"
 #include "coco_reference.h"
 #include "test_xml.h"
 
@@ -91,30 +92,54 @@ TEST(StreamedConversion, SameBytesAsTheTreeForEveryTestAndExampleFile) {
 
 // Random documents of every converted kind, with masks, nesting, odd numbers, bad tokens and
 // texts that need escapes or are not UTF-8.
+//
+// Plain documents use no references, comments or CDATA, which the conversion reads without
+// building the parser's tree; their layout varies instead: white space and line ends between
+// and inside elements, both kinds of quotes, tags that close themselves, repeated children.
 class RandomDocument {
   public:
-    explicit RandomDocument(unsigned seed) : random_(seed) {}
+    explicit RandomDocument(unsigned seed, bool plain = false) : random_(seed), plain_(plain) {}
 
     std::string Make() {
         // Most documents are clean, so that most comparisons are of written bytes.
         oddness_ = Pick({0, 0, 0, 1, 2});
-        std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Annotation>";
+        std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + Space() + "<Annotation>";
         if (Chance(90)) {
-            xml += "<ImageInformation><FileName>" + Text() + "</FileName><Height>" + Text() +
-                   "</Height><Width>640</Width></ImageInformation>";
+            xml += Space() + "<ImageInformation>" + Space() + "<FileName>" + Text() +
+                   "</FileName>" + (plain_ && Chance(30) ? "<Height" + End() : "") + "<Height>" +
+                   Text() + "</Height" + Space() + "><Width>640</Width></ImageInformation>";
         }
-        if (oddness_ < 2 || Chance(90)) xml += "<User UserID=\"u\" Time=\"" + Text() + "\"/>";
-        xml += "<LabelList>";
-        for (const char* label : kLabels)
-            xml += std::string("<Label LabelType=\"") + label + "\"/>";
-        xml += "</LabelList>";
+        if (oddness_ < 2 || Chance(90)) {
+            xml += Space() + "<User" + Attribute("UserID", "u") + Attribute("Time", Text()) + End();
+        }
+        for (int lists = plain_ ? Pick({1, 2}) : 1; lists > 0; --lists) {
+            xml += Space() + "<LabelList>";
+            for (const char* label : kLabels) {
+                xml += Space() + "<Label" + Attribute("LabelType", Label(label)) + End();
+            }
+            xml += "</LabelList>";
+        }
         const int shapes = Pick({0, 1, 3, 8});
-        for (int i = 0; i < shapes; ++i) xml += Wrapped(Shape(i));
-        return xml + "</Annotation>";
+        for (int i = 0; i < shapes; ++i) xml += Space() + Wrapped(Shape(i));
+        return xml + Space() + "</Annotation>" + Space();
     }
 
   private:
     static constexpr const char* kLabels[] = {"Polyp", "Œdème", "", "a&amp;b"};
+
+    std::string Label(const char* label) { return plain_ && label[0] == 'a' ? "a\tb" : label; }
+
+    // Nothing in most documents; in plain ones, the white space that editors leave.
+    std::string Space() {
+        if (!plain_) return "";
+        static const char* const kSpaces[] = {"", "\n", "\r\n  ", "\t", " \n\t "};
+        return kSpaces[Pick({0, 1, 2, 3, 4})];
+    }
+    std::string Attribute(const char* name, const std::string& value) {
+        const char quote = plain_ && Chance(30) ? '\'' : '"';
+        return std::string(" ") + name + "=" + quote + value + quote;
+    }
+    std::string End() { return plain_ && Chance(30) ? " />" : "/>"; }
 
     int Pick(std::initializer_list<int> choices) {
         return choices
@@ -130,8 +155,13 @@ class RandomDocument {
                                              "tab\there",     "quote &quot; and \\",
                                              "&#1;&#31;\x7f", "line\nbreak\r",
                                              "日本語 😀"};
+        static const char* const kPlainTexts[] = {"cr\r\nlf\r", " \t ", "\x7f\x01 \\"};
         static const char* const kBadTexts[] = {"\xff\xfe", "cut \xc3", "\xe2\x82"};
         if (oddness_ == 2 && Chance(15)) return kBadTexts[Pick({0, 1, 2})];
+        if (plain_) {
+            const int pick = Pick({0, 1, 2, 3, 4, 7, 8, 9, 10, 11});
+            return pick < 9 ? kTexts[pick] : kPlainTexts[pick - 9];
+        }
         return kTexts[Pick({0, 1, 2, 3, 4, 5, 6, 7, 8})];
     }
 
@@ -177,13 +207,15 @@ class RandomDocument {
     std::string Point() {
         std::string text = Number() + "," + Number();
         if (oddness_ > 0 && Chance(5)) text = Pick({0, 1}) ? Number() : text + "," + Number();
-        return "<Point>" + text + "</Point>";
+        if (plain_ && Chance(10)) return "<Point>" + Space() + "<Sub" + End() + text + "</Point>";
+        if (plain_ && Chance(3)) return "<Point>" + Space() + "</Point>" + Space();
+        return "<Point>" + text + "</Point>" + Space();
     }
 
     std::string Label() {
         if (oddness_ > 0 && Chance(3)) return " Label=\"unknown\"";
         if (Chance(5)) return "";
-        return std::string(" Label=\"") + kLabels[Pick({0, 1, 2, 3})] + "\"";
+        return " Label=\"" + Label(kLabels[Pick({0, 1, 2, 3})]) + "\"";
     }
 
     std::string Shape(int i) {
@@ -196,8 +228,9 @@ class RandomDocument {
                 return "<Rectangle" + attributes + ">" + points + "</Rectangle>";
             }
             case 1:
-                return "<Circle" + attributes + "><Center>" + Number() + "," + Number() +
-                       "</Center>" + Point() + (Chance(20) ? Point() : "") + "</Circle>";
+                return "<Circle" + attributes + ">" + Space() + "<Center>" + Number() + "," +
+                       Number() + "</Center>" + Point() + (Chance(20) ? Point() : "") +
+                       (plain_ && Chance(20) ? "<Center>1,1</Center>" : "") + "</Circle>";
             case 2: {
                 std::string points;
                 const int count = Pick({1, 3, 6, 40});
@@ -205,25 +238,131 @@ class RandomDocument {
                 return "<Polygon" + attributes + ">" + points + "</Polygon>";
             }
             default:
+                if (plain_ && Chance(50)) return "<Polygon" + attributes + End();
                 return "<Ellipse Label=\"unknown\"><Point>1,2</Point></Ellipse>";
         }
     }
 
     std::string Wrapped(const std::string& shape) {
-        switch (Pick({0, 0, 1, 2})) {
+        switch (plain_ ? Pick({0, 0, 1, 2, 3}) : Pick({0, 0, 1, 2})) {
             case 1:
                 return "<Mask Index=\"" + Text() + "\" Color=\"#FF0000\" Description=\"" + Text() +
                        "\">" + shape + "</Mask>";
             case 2:
                 return "<Group><Mask Index=\"3\"/>" + shape + "</Group>";
+            case 3:
+                return "<Polygon Index=\"o\"><Point>0,0</Point><Point>4,0</Point>" + shape +
+                       "<Point>4,4</Point></Polygon>";
             default:
                 return shape;
         }
     }
 
     std::mt19937 random_;
+    const bool plain_;
     int oddness_ = 0;
 };
+
+bool Scans(const std::string& xml) {
+    struct {
+        int Open(const annoxml::detail::ScannedElement&, const annoxml::detail::ScannedElement*,
+                 int) {
+            return 0;
+        }
+        void Text(std::string_view, int) {}
+    } ignore;
+    return annoxml::detail::WalkDocument(xml, ignore);
+}
+
+TEST(StreamedConversion, PlainDocumentsReadWithoutTheTreeGiveTheSameOutcome) {
+    TempDir dir;
+    int scanned = 0;
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        const std::string xml = RandomDocument(seed, true).Make();
+        ExpectSameOutcome(dir.Write("in.xml", xml), "seed " + std::to_string(seed) + ": " + xml);
+        if (Scans(xml)) ++scanned;
+    }
+    // Documents the scanner gives up on are converted from the tree; nearly none must be.
+    EXPECT_GE(scanned, 380);
+}
+
+// The scanner reads only what it reads exactly as the parser does; everything else, well-formed or
+// not, goes to the parser, and the outcome is the parser's. Declared encodings and NUL bytes are
+// turned away before the walk: the outcome shows it, as their texts would be read otherwise.
+TEST(StreamedConversion, WhatTheScannerLeavesToTheParser) {
+    const std::string head = "<A><User Time=\"t\"/><LabelList><Label LabelType=\"p\"/></LabelList>";
+    const std::string shape =
+        "<Polygon Label=\"p\"><Point>1,2</Point><Point>3,4</Point><Point>5,7</Point></Polygon>";
+    const std::string tail = "</A>";
+    const struct {
+        const char* name;
+        std::string xml;
+        bool scanned;
+    } kCases[] = {
+        {"plain", head + shape + tail, true},
+        {"declaration", "<?xml version='1.0'?>\r\n" + head + shape + tail, true},
+        {"utf-8 declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + head + shape + tail,
+         true},
+        {"end tag with spaces", head + shape + "</A \n>", true},
+        {"line ends in attributes", "<A><User Time=\"a\r\nb\tc\nd\re\"/>" + shape + tail, true},
+        {"single quotes", "<A><User Time='say \"hi\"'/>" + tail, true},
+        {"root closes itself", "<A/>", true},
+        {"shape inside a shape",
+         head +
+             "<Polygon Label=\"p\"><Point>0,0</Point><Rectangle Label=\"p\"><Point>1,1</Point>"
+             "<Point>2,2</Point></Rectangle><Point>4,0</Point><Point>4,4</Point></Polygon>" +
+             tail,
+         true},
+        {"centre inside a point, then the first centre",
+         head +
+             "<Circle Label=\"p\"><Point><Center>9,9</Center>1,2</Point><Center>3,3</Center>"
+             "<Center>5,5</Center></Circle>" +
+             tail,
+         true},
+        {"first centre without text",
+         head + "<Circle Label=\"p\"><Center/><Center>3,3</Center><Point>1,2</Point></Circle>" +
+             tail,
+         true},
+        {"texts split by children",
+         head +
+             "<Polygon Label=\"p\"><Point> \r\n<b>7</b>1,2<c/>3</Point><Point>5,5</Point>"
+             "<Point>\r9,\r\n9</Point></Polygon>" +
+             tail,
+         true},
+        {"image texts after empty ones",
+         "<A><ImageInformation><Height/><Height> </Height><Height>4<b/>80</Height><Width>\r\n"
+         "</Width><Width>6\r40</Width></ImageInformation><User Time=\"t\"/></A>",
+         true},
+        {"comment", head + "<!-- c -->" + shape + tail, false},
+        {"cdata", head + "<Polygon><Point><![CDATA[1,2]]></Point></Polygon>" + tail, false},
+        {"doctype", "<!DOCTYPE A>" + head + tail, false},
+        {"processing instruction", head + "<?pi x?>" + tail, false},
+        {"entity", head + "<Polygon Label=\"a&amp;b\"/>" + tail, false},
+        {"character reference", head + "<Polygon><Point>1&#44;2</Point></Polygon>" + tail, false},
+        {"byte order mark", "\xEF\xBB\xBF" + head + tail, false},
+        {"latin-1 declaration",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A><User Time=\"\xe9\"/></A>", true},
+        {"windows-1252 declaration",
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><A><User Time=\"\x9c\"/></A>", true},
+        {"NUL byte", "<A><User Time=\"a" + std::string(1, '\0') + "b\"/></A>", true},
+        {"name outside ASCII", head + "<Polygön/>" + tail, false},
+        {"mismatched end tag", head + "<Polygon></Polygn>" + tail, false},
+        {"unclosed element", head + shape, false},
+        {"attributes without space", "<A><User Time=\"t\"UserID=\"u\"/>" + tail, false},
+        {"space around =", "<A><User Time = \"t\"/>" + tail, false},
+        {"unquoted attribute", "<A><User Time=t/>" + tail, false},
+        {"< in an attribute", "<A><User Time=\"a<b\"/>" + tail, false},
+        {"> in text", head + "<Polygon><Point>1,2></Point></Polygon>" + tail, false},
+        {"text outside the root", head + tail + "x", false},
+        {"two roots", head + tail + "<B/>", false},
+        {"empty", "", false},
+    };
+    TempDir dir;
+    for (const auto& c : kCases) {
+        EXPECT_EQ(Scans(c.xml), c.scanned) << c.name;
+        ExpectSameOutcome(dir.Write("in.xml", c.xml), c.name);
+    }
+}
 
 TEST(StreamedConversion, SameOutcomeAsTheTreeForRandomDocuments) {
     TempDir dir;

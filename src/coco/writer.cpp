@@ -1,8 +1,10 @@
 // GenerateCOCOJson: one walk over the document finds every section; the JSON text is written
 // while it is produced, into a temporary file that replaces the output only when complete.
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "annoxml/coco.h"
@@ -11,15 +13,20 @@
 #include "coco/converters.h"
 #include "coco/json_stream.h"
 #include "coco/label_table.h"
+#include "coco/xml_scan.h"
+#include "reader/declared_encoding.h"
 #include "reader/document.h"
+#include "reader/load.h"
 #include "util/names.h"
 
 namespace {
 
 using annoxml::detail::AnnotatedKind;
+using annoxml::detail::AttributeValue;
 using annoxml::detail::JsonStream;
 using annoxml::detail::kAnnotatedKinds;
 using annoxml::detail::LabelTable;
+using annoxml::detail::ScannedElement;
 
 const char* const kDescription =
     "Endoscopy annotation XML converted to COCO format by Quillmore's annotation converter";
@@ -81,15 +88,28 @@ const char* FirstChildText(const pugi::xml_node& element, const char* name) {
     return "";
 }
 
-// The LabelType of every Label child of every label list, in order.
-std::vector<std::string> CategoryNames(const Sections& sections) {
-    std::vector<std::string> names;
-    for (const pugi::xml_node& list : sections.labelLists) {
-        for (const pugi::xml_node label : list.children()) {
-            if (IsElement(label, "Label")) names.emplace_back(label.attribute("LabelType").value());
-        }
-    }
-    return names;
+// The texts of the document that the conversion writes before its annotations.
+struct Header {
+    bool hasUser = false;
+    std::string height, width, fileName;  // of the first ImageInformation
+    std::string captured;                 // Time of the first User
+    std::vector<std::string> categories;  // LabelType of every Label of every LabelList
+    struct MaskTexts {
+        std::string description, index, color;
+    };
+    std::vector<MaskTexts> masks;
+};
+
+// One shape's texts. The views stay valid until the next shape.
+struct ShapeTexts {
+    std::string_view index, label, center;
+    std::string points;  // the Point texts joined by ",", as Join joins them
+    std::optional<std::string_view> maskIndex;
+};
+
+void AppendPointText(std::string& joined, std::string_view text) {
+    if (!joined.empty()) joined += ',';
+    joined += text;
 }
 
 // Categories numbered from 1 in label-list order; a repeated name resolves to its last id.
@@ -124,23 +144,23 @@ void WriteInfo(JsonStream& out) {
     out.EndObject();
 }
 
-void WriteImage(JsonStream& out, const Sections& sections) {
+void WriteImage(JsonStream& out, const Header& header) {
     out.Key("images");
     out.BeginObject();
     out.Key("id");
     out.Integer(1);
     out.Key("height");
-    out.String(FirstChildText(sections.image, "Height"));
+    out.String(header.height);
     out.Key("width");
-    out.String(FirstChildText(sections.image, "Width"));
+    out.String(header.width);
     out.Key("file_name");
-    out.String(FirstChildText(sections.image, "FileName"));
+    out.String(header.fileName);
     for (const char* key : {"license", "flickr_url", "coco_url"}) {
         out.Key(key);
         out.Null();
     }
     out.Key("date_captured");
-    out.String(sections.user.attribute("Time").value());
+    out.String(header.captured);
     out.EndObject();
 }
 
@@ -160,20 +180,20 @@ void WriteCategories(JsonStream& out, const std::vector<std::string>& names) {
     out.EndArray();
 }
 
-void WriteMasks(JsonStream& out, const Sections& sections) {
+void WriteMasks(JsonStream& out, const Header& header) {
     out.Key("masks");
     out.BeginArray();
     long long id = 1;
-    for (const pugi::xml_node& mask : sections.masks) {
+    for (const Header::MaskTexts& mask : header.masks) {
         out.BeginObject();
         out.Key("id");
         out.Integer(id++);
         out.Key("description");
-        out.String(mask.attribute("Description").value());
+        out.String(mask.description);
         out.Key("index");
-        out.String(mask.attribute("Index").value());
+        out.String(mask.index);
         out.Key("color");
-        out.String(mask.attribute("Color").value());
+        out.String(mask.color);
         out.EndObject();
     }
     out.EndArray();
@@ -185,31 +205,16 @@ void WriteNumbers(JsonStream& out, const double* values, std::size_t count) {
     out.EndArray();
 }
 
-// The texts of the shape's Point children joined by ",", as Join joins them.
-void JoinPointTexts(const pugi::xml_node& shape, std::string& joined) {
-    joined.clear();
-    for (const pugi::xml_node point : shape.children()) {
-        if (!IsElement(point, "Point")) continue;
-        if (!joined.empty()) joined += ',';
-        joined += point.text().as_string("");
-    }
-}
-
 // Reused between shapes, so that a conversion allocates little per shape.
 struct ShapeScratch {
-    std::string points;
     std::string label;
     annoxml::detail::Geometry geometry;
 };
 
-void WriteAnnotation(JsonStream& out, const AnnotatedKind& kind, const pugi::xml_node& shape,
+void WriteAnnotation(JsonStream& out, const AnnotatedKind& kind, const ShapeTexts& shape,
                      const LabelTable& labels, int id, ShapeScratch& scratch) {
-    JoinPointTexts(shape, scratch.points);
-    // The text that the shape reader stores as "center", read without a copy.
-    const char* const center = shape.child("Center").text().as_string("");
-    annoxml::detail::Measure(kind, {shape.attribute("Index").value(), scratch.points, center},
-                             scratch.geometry);
-    scratch.label = shape.attribute("Label").value();
+    annoxml::detail::Measure(kind, {shape.index, shape.points, shape.center}, scratch.geometry);
+    scratch.label = shape.label;
     const int category = annoxml::detail::CategoryId(labels, scratch.label);
     const annoxml::detail::Geometry& geometry = scratch.geometry;
 
@@ -234,46 +239,268 @@ void WriteAnnotation(JsonStream& out, const AnnotatedKind& kind, const pugi::xml
     }
     out.Key("iscrowd");
     out.Integer(0);
-    const pugi::xml_node parent = shape.parent();
-    if (Named(parent, "Mask")) {
+    if (shape.maskIndex) {
         out.Key(kind.maskKey);
-        out.String(parent.attribute("Index").value());
+        out.String(*shape.maskIndex);
     }
     out.EndObject();
 }
 
-void WriteAnnotations(JsonStream& out, const Sections& sections, const LabelTable& labels) {
+// The document as the parser built it.
+class ParsedSource {
+  public:
+    explicit ParsedSource(const pugi::xml_document& doc) : sections_(FindSections(doc)) {}
+
+    Header ReadHeader() const {
+        Header header;
+        header.hasUser = static_cast<bool>(sections_.user);
+        header.height = FirstChildText(sections_.image, "Height");
+        header.width = FirstChildText(sections_.image, "Width");
+        header.fileName = FirstChildText(sections_.image, "FileName");
+        header.captured = sections_.user.attribute("Time").value();
+        for (const pugi::xml_node& list : sections_.labelLists) {
+            for (const pugi::xml_node label : list.children()) {
+                if (IsElement(label, "Label")) {
+                    header.categories.emplace_back(label.attribute("LabelType").value());
+                }
+            }
+        }
+        for (const pugi::xml_node& mask : sections_.masks) {
+            header.masks.push_back({mask.attribute("Description").value(),
+                                    mask.attribute("Index").value(),
+                                    mask.attribute("Color").value()});
+        }
+        return header;
+    }
+
+    template <typename Visit>
+    void ForEachShape(std::size_t kind, Visit visit) {
+        for (const pugi::xml_node& shape : sections_.shapes[kind]) {
+            texts_.points.clear();
+            for (const pugi::xml_node point : shape.children()) {
+                if (IsElement(point, "Point"))
+                    AppendPointText(texts_.points, point.text().as_string(""));
+            }
+            texts_.center = shape.child("Center").text().as_string("");
+            texts_.index = shape.attribute("Index").value();
+            texts_.label = shape.attribute("Label").value();
+            const pugi::xml_node parent = shape.parent();
+            texts_.maskIndex.reset();
+            if (Named(parent, "Mask")) texts_.maskIndex = parent.attribute("Index").value();
+            visit(texts_);
+        }
+    }
+
+  private:
+    Sections sections_;
+    ShapeTexts texts_;
+};
+
+// The document read straight from its text, when it is of the kind the scanner reads: the same
+// texts as the parser gives, found in one walk without building the parser's tree.
+class ScannedSource {
+  public:
+    // False when the text is left to the parser.
+    bool Scan(std::string_view text) {
+        // The scanner reads UTF-8 as the parser does; a NUL byte ends the parser's text early.
+        if (text.find('\0') != std::string_view::npos ||
+            annoxml::detail::EncodingToTranscode(text) ||
+            !annoxml::detail::ParserReadsAsUtf8(text)) {
+            return false;
+        }
+        text_ = text;
+        return annoxml::detail::WalkDocument(text, *this);
+    }
+
+    Header ReadHeader() const {
+        Header header;
+        header.hasUser = user_.has_value();
+        if (image_) {
+            header.height = FirstChildText(*image_, "Height");
+            header.width = FirstChildText(*image_, "Width");
+            header.fileName = FirstChildText(*image_, "FileName");
+        }
+        if (user_) header.captured = AttributeValue(*user_, "Time");
+        for (const std::size_t list : labelLists_) {
+            annoxml::detail::ForEachChildElement(
+                text_, list, [&](const ScannedElement& label, std::string_view) {
+                    if (label.name == "Label") {
+                        header.categories.push_back(AttributeValue(label.attributes, "LabelType"));
+                    }
+                });
+        }
+        for (const std::string_view mask : masks_) {
+            header.masks.push_back({AttributeValue(mask, "Description"),
+                                    AttributeValue(mask, "Index"), AttributeValue(mask, "Color")});
+        }
+        return header;
+    }
+
+    template <typename Visit>
+    void ForEachShape(std::size_t kind, Visit visit) {
+        for (const std::size_t s : kinds_[kind]) {
+            const Shape& shape = shapes_[s];
+            texts_.points.clear();
+            for (const std::string_view point : shape.points) {
+                AppendPointText(texts_.points, Normalized(point));
+            }
+            center_ = Normalized(shape.center);
+            texts_.center = center_;
+            index_ = AttributeValue(shape.attributes, "Index");
+            label_ = AttributeValue(shape.attributes, "Label");
+            texts_.index = index_;
+            texts_.label = label_;
+            texts_.maskIndex.reset();
+            if (shape.inMask) {
+                maskIndex_ = AttributeValue(shape.maskAttributes, "Index");
+                texts_.maskIndex = maskIndex_;
+            }
+            visit(texts_);
+        }
+    }
+
+    // Called by WalkDocument. Tags: 0 for elements of no interest, and for a converted shape s,
+    // its Point children and its first Center child, the ones below.
+    int Open(const ScannedElement& element, const ScannedElement* parent, int parentTag) {
+        if (IsShapeTag(parentTag)) {
+            Shape& shape = shapes_[ShapeOf(parentTag)];
+            if (element.name == "Point") {
+                shape.points.emplace_back();
+                return PointTag(ShapeOf(parentTag));
+            }
+            if (element.name == "Center" && !shape.centerSeen) {
+                shape.centerSeen = true;
+                return CenterTag(ShapeOf(parentTag));
+            }
+        }
+        for (std::size_t k = 0; k < std::size(kAnnotatedKinds); ++k) {
+            if (element.name == kAnnotatedKinds[k].name) {
+                const bool inMask = parent && parent->name == "Mask";
+                kinds_[k].push_back(shapes_.size());
+                shapes_.push_back({element.attributes,
+                                   inMask,
+                                   inMask ? parent->attributes : std::string_view(),
+                                   {},
+                                   {}});
+                return ShapeTag(shapes_.size() - 1);
+            }
+        }
+        if (element.name == "Mask") {
+            masks_.push_back(element.attributes);
+        } else if (element.name == "LabelList") {
+            labelLists_.push_back(element.start);
+        } else if (!user_ && element.name == "User") {
+            user_ = element.attributes;
+        } else if (!image_ && element.name == "ImageInformation") {
+            image_ = element.start;
+        }
+        return 0;
+    }
+
+    // The first text of a Point or Center: the first character data that is not white space.
+    void Text(std::string_view raw, int tag) {
+        if (tag == 0 || IsShapeTag(tag)) return;
+        Shape& shape = shapes_[ShapeOf(tag)];
+        std::string_view& first = IsPointTag(tag) ? shape.points.back() : shape.center;
+        if (first.empty() && !IsAllSpace(raw)) first = raw;
+    }
+
+  private:
+    struct Shape {
+        std::string_view attributes;
+        bool inMask;
+        std::string_view maskAttributes;
+        std::vector<std::string_view> points;  // raw first texts, "" for a Point without one
+        std::string_view center;               // raw first text of the first Center child
+        bool centerSeen = false;
+    };
+
+    static int ShapeTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 1; }
+    static int PointTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 2; }
+    static int CenterTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 3; }
+    static bool IsShapeTag(int tag) { return tag % 4 == 1; }
+    static bool IsPointTag(int tag) { return tag % 4 == 2; }
+    static std::size_t ShapeOf(int tag) { return static_cast<std::size_t>(tag / 4); }
+
+    static bool IsAllSpace(std::string_view raw) {
+        for (const char c : raw) {
+            if (!annoxml::detail::IsXmlSpace(c)) return false;
+        }
+        return true;
+    }
+
+    // A raw text as the parser gives it (line ends as "\n").
+    std::string_view Normalized(std::string_view raw) {
+        std::string_view value;
+        return annoxml::detail::TextValue(raw, value, scratch_) ? value : std::string_view();
+    }
+
+    // The first text of the first `name` child that has one, as FirstChildText finds it.
+    std::string FirstChildText(std::size_t element, std::string_view name) const {
+        std::string found;
+        annoxml::detail::ForEachChildElement(
+            text_, element, [&](const ScannedElement& child, std::string_view text) {
+                if (found.empty() && child.name == name) found = text;
+            });
+        return found;
+    }
+
+    std::string_view text_;
+    std::optional<std::size_t> image_;
+    std::optional<std::string_view> user_;
+    std::vector<std::size_t> labelLists_;
+    std::vector<std::string_view> masks_;
+    std::vector<Shape> shapes_;
+    std::vector<std::size_t> kinds_[std::size(kAnnotatedKinds)];  // shapes of each kind
+    ShapeTexts texts_;
+    std::string index_, label_, center_, maskIndex_, scratch_;
+};
+
+template <typename Source>
+void WriteAnnotations(JsonStream& out, Source& source, const LabelTable& labels) {
     out.Key("annotations");
     out.BeginArray();
     ShapeScratch scratch;
     int id = 1;
     for (std::size_t k = 0; k < std::size(kAnnotatedKinds); ++k) {
-        for (const pugi::xml_node& shape : sections.shapes[k]) {
+        source.ForEachShape(k, [&](const ShapeTexts& shape) {
             WriteAnnotation(out, kAnnotatedKinds[k], shape, labels, id++, scratch);
-        }
+        });
     }
     out.EndArray();
 }
 
-}  // namespace
-
-void GenerateCOCOJson(const std::string& path, const std::string& output_path) {
-    const pugi::xml_document doc = LoadXml(path);
-    const Sections sections = FindSections(doc);
-    if (!sections.user) {
+template <typename Source>
+void WriteConversion(Source& source, const std::string& output_path) {
+    const Header header = source.ReadHeader();
+    if (!header.hasUser) {
         throw std::runtime_error("Invalid xml format");
     }
-    const std::vector<std::string> names = CategoryNames(sections);
-    const LabelTable labels = LabelIds(names);
+    const LabelTable labels = LabelIds(header.categories);
     annoxml::detail::PublishConversionLabels(labels);
 
     JsonStream out(output_path);
     out.BeginObject();
     WriteInfo(out);
-    WriteImage(out, sections);
-    WriteCategories(out, names);
-    WriteMasks(out, sections);
-    WriteAnnotations(out, sections, labels);
+    WriteImage(out, header);
+    WriteCategories(out, header.categories);
+    WriteMasks(out, header);
+    WriteAnnotations(out, source, labels);
     out.EndObject();
     out.Commit();
+}
+
+}  // namespace
+
+void GenerateCOCOJson(const std::string& path, const std::string& output_path) {
+    annoxml::detail::EchoLoadedPath(path);
+    annoxml::detail::DocumentBytes bytes = annoxml::detail::ReadDocumentBytes(path);
+    ScannedSource scanned;
+    if (scanned.Scan(bytes.view())) {
+        WriteConversion(scanned, output_path);
+        return;
+    }
+    const pugi::xml_document doc = annoxml::detail::ParseDocumentBytes(bytes);
+    ParsedSource parsed(doc);
+    WriteConversion(parsed, output_path);
 }

@@ -24,51 +24,6 @@ std::string Description(pugi::xml_parse_status status) {
     return result.description();
 }
 
-// Bytes allocated with the parser's allocation functions, so that a document can own them.
-class ParserBuffer {
-  public:
-    ParserBuffer() = default;
-    ~ParserBuffer() { Free(data_); }
-    ParserBuffer(const ParserBuffer&) = delete;
-    ParserBuffer& operator=(const ParserBuffer&) = delete;
-
-    char* data() { return data_; }
-    std::size_t size() const { return size_; }
-    std::string_view view() const { return {data_, size_}; }
-
-    // Room for at least `extra` more bytes after the filled ones.
-    void Reserve(std::size_t extra) {
-        if (capacity_ - size_ >= extra) return;
-        const std::size_t capacity = std::max(size_ + extra, capacity_ * 2);
-        char* grown = static_cast<char*>(pugi::get_memory_allocation_function()(capacity));
-        if (grown == nullptr) throw std::bad_alloc();
-        if (size_ != 0) std::memcpy(grown, data_, size_);
-        Free(data_);
-        data_ = grown;
-        capacity_ = capacity;
-    }
-    char* end() { return data_ + size_; }
-    std::size_t room() const { return capacity_ - size_; }
-    void Grow(std::size_t filled) { size_ += filled; }
-
-    // Hands the bytes over to the caller, who frees them with the parser's functions.
-    char* Release() {
-        char* released = data_;
-        data_ = nullptr;
-        size_ = capacity_ = 0;
-        return released;
-    }
-
-  private:
-    static void Free(char* data) {
-        if (data != nullptr) pugi::get_memory_deallocation_function()(data);
-    }
-
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-};
-
 class Descriptor {
   public:
     explicit Descriptor(int fd) : fd_(fd) {}
@@ -89,7 +44,7 @@ class Descriptor {
 
 // The whole content of the file, read piece by piece so that pipes and FIFOs work as well as
 // regular files.
-void ReadWhole(const std::string& path, ParserBuffer& buffer) {
+void ReadWhole(const std::string& path, DocumentBytes& buffer) {
     int fd = -1;
     try {
         fd = platform::OpenForReading(path);
@@ -112,7 +67,9 @@ void ReadWhole(const std::string& path, ParserBuffer& buffer) {
     }
 }
 
-pugi::xml_document Parsed(ParserBuffer& buffer) {
+}  // namespace
+
+pugi::xml_document ParseDocumentBytes(DocumentBytes& buffer) {
     pugi::xml_document doc;
     pugi::xml_parse_result result;
     if (const std::optional<std::string> encoding = EncodingToTranscode(buffer.view())) {
@@ -135,26 +92,31 @@ pugi::xml_document Parsed(ParserBuffer& buffer) {
     return doc;
 }
 
-}  // namespace
-
 void FailToLoad(const std::string& reason) {
     throw std::runtime_error("Failed to load xml file: " + reason);
 }
 
+DocumentBytes ReadDocumentBytes(const std::string& path) {
+    DocumentBytes bytes;
+    ReadWhole(path, bytes);
+    return bytes;
+}
+
 pugi::xml_document LoadDocument(const std::string& path) {
-    ParserBuffer buffer;
-    ReadWhole(path, buffer);
-    return Parsed(buffer);
+    DocumentBytes bytes = ReadDocumentBytes(path);
+    return ParseDocumentBytes(bytes);
+}
+
+void EchoLoadedPath(const std::string& path) {
+    // Loads on several threads write their paths one after another, never into each other.
+    static std::mutex echoMutex;
+    const std::lock_guard<std::mutex> lock(echoMutex);
+    std::cout << path;
 }
 
 }  // namespace annoxml::detail
 
 pugi::xml_document LoadXml(const std::string& path) {
-    // Loads on several threads write their paths one after another, never into each other.
-    static std::mutex echoMutex;
-    {
-        const std::lock_guard<std::mutex> lock(echoMutex);
-        std::cout << path;
-    }
+    annoxml::detail::EchoLoadedPath(path);
     return annoxml::detail::LoadDocument(path);
 }

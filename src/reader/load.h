@@ -1,11 +1,77 @@
 // Loading documents, shared by LoadXml and the frame model.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <new>
 #include <string>
+#include <string_view>
 
 #include <pugixml.hpp>
 
 namespace annoxml::detail {
+
+// Bytes allocated with the parser's allocation functions, so that a document can own them.
+class DocumentBytes {
+  public:
+    DocumentBytes() = default;
+    ~DocumentBytes() { Free(data_); }
+    DocumentBytes(DocumentBytes&& other) noexcept
+        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    DocumentBytes(const DocumentBytes&) = delete;
+    DocumentBytes& operator=(const DocumentBytes&) = delete;
+    DocumentBytes& operator=(DocumentBytes&&) = delete;
+
+    char* data() { return data_; }
+    std::size_t size() const { return size_; }
+    std::string_view view() const { return {data_, size_}; }
+
+    // Room for at least `extra` more bytes after the filled ones.
+    void Reserve(std::size_t extra) {
+        if (capacity_ - size_ >= extra) return;
+        const std::size_t capacity = std::max(size_ + extra, capacity_ * 2);
+        char* grown = static_cast<char*>(pugi::get_memory_allocation_function()(capacity));
+        if (grown == nullptr) throw std::bad_alloc();
+        if (size_ != 0) std::memcpy(grown, data_, size_);
+        Free(data_);
+        data_ = grown;
+        capacity_ = capacity;
+    }
+    char* end() { return data_ + size_; }
+    std::size_t room() const { return capacity_ - size_; }
+    void Grow(std::size_t filled) { size_ += filled; }
+
+    // Hands the bytes over to the caller, who frees them with the parser's functions.
+    char* Release() {
+        char* released = data_;
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+        return released;
+    }
+
+  private:
+    static void Free(char* data) {
+        if (data != nullptr) pugi::get_memory_deallocation_function()(data);
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The whole content of the file at `path` (regular file, pipe, FIFO or device). Throws as
+// LoadDocument does when it cannot be read.
+DocumentBytes ReadDocumentBytes(const std::string& path);
+
+// Parses bytes read by ReadDocumentBytes, which it takes over, as LoadDocument parses a file.
+pugi::xml_document ParseDocumentBytes(DocumentBytes& bytes);
+
+// What LoadXml writes to standard output before it loads: the path, under a lock.
+void EchoLoadedPath(const std::string& path);
 
 // Loads the file without echoing its path. Reads regular files, pipes, FIFOs and devices alike;
 // a document that declares an encoding the parser does not know is transcoded to UTF-8 first.

@@ -1,0 +1,165 @@
+#include "coco/xml_scan.h"
+
+#include <array>
+
+namespace annoxml::detail {
+namespace {
+
+enum CharClass : unsigned char { kNameStart = 1, kName = 2, kSpace = 4, kTextStop = 8 };
+
+constexpr std::array<unsigned char, 256> MakeClasses() {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kNameStart | kName;
+    for (int c = 'a'; c <= 'z'; ++c) classes[c] = kNameStart | kName;
+    for (int c = '0'; c <= '9'; ++c) classes[c] = kName;
+    classes['_'] = classes[':'] = kNameStart | kName;
+    classes['-'] = classes['.'] = kName;
+    classes[' '] = classes['\t'] = classes['\n'] = classes['\r'] = kSpace;
+    // Character data ends at '<'; '&' and '>' in it are left to the parser.
+    classes['<'] = classes['&'] = classes['>'] = kTextStop;
+    return classes;
+}
+
+constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
+
+bool Is(char c, CharClass charClass) {
+    return (kClasses[static_cast<unsigned char>(c)] & charClass) != 0;
+}
+
+bool IsNameStart(char c) { return Is(c, kNameStart); }
+
+// Characters the fast path leaves to the full parser wherever they appear in data.
+bool HasReference(std::string_view text) { return text.find('&') != std::string_view::npos; }
+
+}  // namespace
+
+bool IsXmlSpace(char c) { return Is(c, kSpace); }
+
+std::size_t SkipDeclaration(std::string_view text) {
+    constexpr std::string_view kStart = "<?xml";
+    if (text.substr(0, kStart.size()) != kStart) return 0;
+    if (text.size() == kStart.size() || !IsXmlSpace(text[kStart.size()])) {
+        return std::string_view::npos;
+    }
+    const std::size_t end = text.find("?>", kStart.size());
+    return end == std::string_view::npos ? end : end + 2;
+}
+
+bool XmlScanner::ReadName(std::string_view& name) {
+    const std::size_t start = position_;
+    if (position_ >= text_.size() || !IsNameStart(text_[position_])) return false;
+    while (position_ < text_.size() && Is(text_[position_], kName)) ++position_;
+    name = text_.substr(start, position_ - start);
+    return true;
+}
+
+XmlScanner::Token XmlScanner::Next() {
+    tokenStart_ = position_;
+    if (position_ >= text_.size()) return Token::End;
+    if (text_[position_] != '<') {
+        std::size_t end = position_;
+        while (end < text_.size() && !Is(text_[end], kTextStop)) ++end;
+        if (end < text_.size() && text_[end] != '<') return Token::Unsupported;
+        run_ = text_.substr(position_, end - position_);
+        position_ = end;
+        return Token::Text;
+    }
+    ++position_;
+    if (position_ < text_.size() && text_[position_] == '/') {
+        ++position_;
+        return ReadCloseTag();
+    }
+    return ReadOpenTag();
+}
+
+XmlScanner::Token XmlScanner::ReadCloseTag() {
+    if (!ReadName(name_)) return Token::Unsupported;
+    while (position_ < text_.size() && IsXmlSpace(text_[position_])) ++position_;
+    if (position_ >= text_.size() || text_[position_] != '>') return Token::Unsupported;
+    ++position_;
+    return Token::Close;
+}
+
+// name (space+ name="value" | space+ name='value')* space* ("/>" | ">")
+XmlScanner::Token XmlScanner::ReadOpenTag() {
+    if (!ReadName(name_)) return Token::Unsupported;
+    const std::size_t attributesStart = position_;
+    for (;;) {
+        const std::size_t spaceStart = position_;
+        while (position_ < text_.size() && IsXmlSpace(text_[position_])) ++position_;
+        if (position_ >= text_.size()) return Token::Unsupported;
+        const char c = text_[position_];
+        if (c == '>' || c == '/') {
+            attributes_ = text_.substr(attributesStart, position_ - attributesStart);
+            closesItself_ = c == '/';
+            if (closesItself_ && (++position_ >= text_.size() || text_[position_] != '>')) {
+                return Token::Unsupported;
+            }
+            ++position_;
+            return Token::Open;
+        }
+        std::string_view attribute;
+        if (position_ == spaceStart || !ReadName(attribute)) return Token::Unsupported;
+        if (position_ + 1 >= text_.size() || text_[position_] != '=') return Token::Unsupported;
+        const char quote = text_[position_ + 1];
+        if (quote != '"' && quote != '\'') return Token::Unsupported;
+        const std::size_t valueStart = position_ + 2;
+        const std::size_t valueEnd = text_.find(quote, valueStart);
+        if (valueEnd == std::string_view::npos) return Token::Unsupported;
+        const std::string_view value = text_.substr(valueStart, valueEnd - valueStart);
+        if (HasReference(value) || value.find('<') != std::string_view::npos) {
+            return Token::Unsupported;
+        }
+        position_ = valueEnd + 1;
+    }
+}
+
+std::string AttributeValue(std::string_view attributes, std::string_view name) {
+    std::size_t position = 0;
+    while (position < attributes.size()) {
+        while (position < attributes.size() && IsXmlSpace(attributes[position])) ++position;
+        const std::size_t nameEnd = attributes.find('=', position);
+        if (nameEnd == std::string_view::npos) return "";
+        const char quote = attributes[nameEnd + 1];
+        const std::size_t valueEnd = attributes.find(quote, nameEnd + 2);
+        if (attributes.substr(position, nameEnd - position) == name) {
+            const std::string_view raw = attributes.substr(nameEnd + 2, valueEnd - nameEnd - 2);
+            std::string value;
+            value.reserve(raw.size());
+            for (std::size_t i = 0; i < raw.size(); ++i) {
+                if (!IsXmlSpace(raw[i])) {
+                    value += raw[i];
+                    continue;
+                }
+                value += ' ';
+                if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+            }
+            return value;
+        }
+        position = valueEnd + 1;
+    }
+    return "";
+}
+
+bool TextValue(std::string_view raw, std::string_view& value, std::string& scratch) {
+    std::size_t i = 0;
+    while (i < raw.size() && IsXmlSpace(raw[i])) ++i;
+    if (i == raw.size()) return false;
+    if (raw.find('\r') == std::string_view::npos) {
+        value = raw;
+        return true;
+    }
+    scratch.clear();
+    for (std::size_t j = 0; j < raw.size(); ++j) {
+        if (raw[j] != '\r') {
+            scratch += raw[j];
+            continue;
+        }
+        scratch += '\n';
+        if (j + 1 < raw.size() && raw[j + 1] == '\n') ++j;
+    }
+    value = scratch;
+    return true;
+}
+
+}  // namespace annoxml::detail
