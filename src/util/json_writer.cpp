@@ -119,6 +119,15 @@ void JsonWriter::Append(std::string_view bytes) {
 
 void JsonWriter::NewLine(std::size_t level) {
     const std::size_t pad = (depth_ + level) * static_cast<std::size_t>(indent_);
+    // A fixed-size copy, which compiles to a few stores, covers the usual depths.
+    static constexpr char kLine[64] =
+        "\n                                                              ";
+    if (pad + 1 < sizeof kLine) {
+        Reserve(sizeof kLine);
+        std::memcpy(buffer_.get() + used_, kLine, sizeof kLine);
+        used_ += pad + 1;
+        return;
+    }
     Reserve(pad + 1);
     char* const out = buffer_.get() + used_;
     *out = '\n';

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -31,18 +32,17 @@ constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 constexpr int kMaxExactDigits = 15;  // 10^15 < 2^53: the digits form an exact double
 
-// The token when it is a plain decimal ("-12.375") of at most 15 digits, which is the common
-// case. Digits and power of ten are then both exact doubles, so one division rounds correctly
-// and gives what strtod gives. Anything else is left to ReadDouble.
-bool ReadPlainDecimal(std::string_view token, double& value) {
-    const char* p = token.data();
-    const char* const end = p + token.size();
+// The token at `p` when it is a plain decimal ("-12.375") of at most 15 digits, which is the
+// common case, ending at `end` or at a ','; `p` is left at that end. Digits and power of ten are
+// then both exact doubles, so one division rounds correctly and gives what strtod gives.
+// Anything else is left to ReadDouble.
+bool ReadPlainDecimal(const char*& p, const char* const end, double& value) {
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+')) ++p;
     std::uint64_t digits = 0;
     int count = 0;
     int fraction = -1;  // digits after the point, -1 before it
-    for (; p != end; ++p) {
+    for (; p != end && *p != ','; ++p) {
         if (*p >= '0' && *p <= '9') {
             digits = digits * 10 + static_cast<unsigned>(*p - '0');
             if (++count > kMaxExactDigits) return false;
@@ -60,12 +60,14 @@ bool ReadPlainDecimal(std::string_view token, double& value) {
     return true;
 }
 
-Conversion ReadToken(std::string_view token, double& value, std::string& scratch) {
-    if (ReadPlainDecimal(token, value)) {
-        return Conversion::ok;
+void Report(Conversion conversion) {
+    if (conversion == Conversion::invalid) {
+        std::cerr << "Invalid argument: "
+                  << "invalid stod argument" << std::endl;
+    } else if (conversion == Conversion::outOfRange) {
+        std::cerr << "Out of range: "
+                  << "stod argument out of range" << std::endl;
     }
-    scratch.assign(token);
-    return ReadDouble(scratch, value);
 }
 
 }  // namespace
@@ -76,25 +78,21 @@ namespace annoxml::detail {
 // ',' gives no empty last token.
 void AppendPoints(std::string_view text, std::vector<double>& values) {
     std::string scratch;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t comma = text.find(',', start);
-        if (comma == std::string_view::npos) comma = text.size();
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+        const char* const start = p;
         double value = 0;
-        switch (ReadToken(text.substr(start, comma - start), value, scratch)) {
-            case Conversion::ok:
-                values.push_back(value);
-                break;
-            case Conversion::invalid:
-                std::cerr << "Invalid argument: "
-                          << "invalid stod argument" << std::endl;
-                break;
-            case Conversion::outOfRange:
-                std::cerr << "Out of range: "
-                          << "stod argument out of range" << std::endl;
-                break;
+        if (ReadPlainDecimal(p, end, value)) {
+            values.push_back(value);
+        } else {
+            p = std::find(start, end, ',');
+            scratch.assign(start, p);
+            const Conversion conversion = ReadDouble(scratch, value);
+            if (conversion == Conversion::ok) values.push_back(value);
+            Report(conversion);
         }
-        start = comma + 1;
+        if (p != end) ++p;  // the ','
     }
 }
 
