@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -43,10 +44,12 @@ class ReorderWindow {
     ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window, bool collectProblems)
         : sources_(sources), slots_(window), collectProblems_(collectProblems) {}
 
-    // Reads items until the sources run out or a stop signal arrives.
+    // Reads items until the sources run out or a stop signal arrives. Positions are claimed and
+    // their items stored a few at a time, so that the lock is taken less often than per file.
     void Read() {
+        std::vector<FrameItem> items;
         while (true) {
-            std::size_t position = 0;
+            std::size_t first = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 while (!Claimable() && StopSignal() == 0) {
@@ -57,42 +60,60 @@ class ReorderWindow {
                 if (StopSignal() != 0 || claimed_ == sources_.size()) {
                     return;
                 }
-                position = claimed_++;
+                first = claimed_;
+                claimed_ += std::min({kClaimedAtOnce, FreeSlots(), sources_.size() - claimed_});
+                items.resize(claimed_ - first);
             }
-            FrameItem item = ReadItem(sources_[position], collectProblems_);
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                items[i] = ReadItem(sources_[first + i], collectProblems_);
+            }
             const std::lock_guard<std::mutex> lock(mutex_);
-            slots_[position % slots_.size()] = std::move(item);
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                slots_[(first + i) % slots_.size()] = std::move(items[i]);
+            }
             if (consumerWaiting_ && Deliverable()) ready_.notify_one();
         }
     }
 
     // The next item in input order; nullopt when all are delivered, or when stopped and
-    // everything claimed is delivered.
+    // everything claimed is delivered. Takes every item that is ready at once, and hands them out
+    // one by one without the lock.
     std::optional<FrameItem> Next() {
+        if (taken_.empty() && !TakeReadyRun()) return std::nullopt;
+        std::optional<FrameItem> item = std::move(taken_.front());
+        taken_.pop_front();
+        return item;
+    }
+
+  private:
+    static constexpr std::size_t kClaimedAtOnce = 2;
+
+    bool TakeReadyRun() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (delivered_ == sources_.size()) {
-            return std::nullopt;
+            return false;
         }
-        std::optional<FrameItem>& slot = slots_[delivered_ % slots_.size()];
-        if (!slot) {
+        if (!slots_[delivered_ % slots_.size()]) {
             consumerWaiting_ = true;
             while (!Deliverable()) {
                 if (StopSignal() != 0 && delivered_ >= claimed_) {
                     consumerWaiting_ = false;
-                    return std::nullopt;
+                    return false;
                 }
                 ready_.wait_for(lock, kSignalPoll);
             }
             consumerWaiting_ = false;
         }
-        std::optional<FrameItem> item = std::move(slot);
-        slot.reset();
-        ++delivered_;
-        if (waitingReaders_ > 0 && FreeSlots() >= slots_.size() / 2) space_.notify_all();
-        return item;
+        for (std::optional<FrameItem>* slot = &slots_[delivered_ % slots_.size()]; *slot;
+             slot = &slots_[delivered_ % slots_.size()]) {
+            taken_.push_back(std::move(**slot));
+            slot->reset();
+            ++delivered_;
+        }
+        if (waitingReaders_ > 0) space_.notify_all();
+        return true;
     }
 
-  private:
     bool Claimable() const { return claimed_ == sources_.size() || FreeSlots() > 0; }
     std::size_t FreeSlots() const { return delivered_ + slots_.size() - claimed_; }
 
@@ -116,6 +137,7 @@ class ReorderWindow {
     std::size_t delivered_ = 0;
     std::size_t waitingReaders_ = 0;
     bool consumerWaiting_ = false;
+    std::deque<FrameItem> taken_;  // the consumer's own, taken out of the window
 };
 
 std::string Consumed(const FrameConsumer& consume, FrameItem& item) {
