@@ -265,11 +265,11 @@ class RandomDocument {
 
 bool Scans(const std::string& xml) {
     struct {
-        int Open(const annoxml::detail::ScannedElement&, const annoxml::detail::ScannedElement*,
-                 int) {
+        std::size_t Open(const annoxml::detail::ScannedElement&,
+                         const annoxml::detail::ScannedElement*, std::size_t) {
             return 0;
         }
-        void Text(std::string_view, int) {}
+        void Text(std::string_view, std::size_t) {}
     } ignore;
     return annoxml::detail::WalkDocument(xml, ignore);
 }

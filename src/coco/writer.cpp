@@ -361,7 +361,8 @@ class ScannedSource {
 
     // Called by WalkDocument. Tags: 0 for elements of no interest, and for a converted shape s,
     // its Point children and its first Center child, the ones below.
-    int Open(const ScannedElement& element, const ScannedElement* parent, int parentTag) {
+    std::size_t Open(const ScannedElement& element, const ScannedElement* parent,
+                     std::size_t parentTag) {
         if (IsShapeTag(parentTag)) {
             Shape& shape = shapes_[ShapeOf(parentTag)];
             if (element.name == "Point") {
@@ -398,7 +399,7 @@ class ScannedSource {
     }
 
     // The first text of a Point or Center: the first character data that is not white space.
-    void Text(std::string_view raw, int tag) {
+    void Text(std::string_view raw, std::size_t tag) {
         if (tag == 0 || IsShapeTag(tag)) return;
         Shape& shape = shapes_[ShapeOf(tag)];
         std::string_view& first = IsPointTag(tag) ? shape.points.back() : shape.center;
@@ -415,12 +416,12 @@ class ScannedSource {
         bool centerSeen = false;
     };
 
-    static int ShapeTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 1; }
-    static int PointTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 2; }
-    static int CenterTag(std::size_t shape) { return static_cast<int>(shape) * 4 + 3; }
-    static bool IsShapeTag(int tag) { return tag % 4 == 1; }
-    static bool IsPointTag(int tag) { return tag % 4 == 2; }
-    static std::size_t ShapeOf(int tag) { return static_cast<std::size_t>(tag / 4); }
+    static std::size_t ShapeTag(std::size_t shape) { return shape * 4 + 1; }
+    static std::size_t PointTag(std::size_t shape) { return shape * 4 + 2; }
+    static std::size_t CenterTag(std::size_t shape) { return shape * 4 + 3; }
+    static bool IsShapeTag(std::size_t tag) { return tag % 4 == 1; }
+    static bool IsPointTag(std::size_t tag) { return tag % 4 == 2; }
+    static std::size_t ShapeOf(std::size_t tag) { return tag / 4; }
 
     static bool IsAllSpace(std::string_view raw) {
         for (const char c : raw) {

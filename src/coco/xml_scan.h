@@ -57,10 +57,11 @@ struct ScannedElement {
 };
 
 // Walks a supported document in document order, calling on `visitor`:
-//   int Open(const ScannedElement& element, const ScannedElement* parent, int parentTag)
+//   std::size_t Open(const ScannedElement& element, const ScannedElement* parent,
+//                    std::size_t parentTag)
 //     for every element (`parent` is null for the root, whose parentTag is 0); it returns a tag
 //     of the caller's choosing for the element;
-//   void Text(std::string_view raw, int tag)
+//   void Text(std::string_view raw, std::size_t tag)
 //     for the character data directly inside the element tagged `tag`.
 // Returns false, having visited some elements or none, when the document is not of the supported
 // kind: an optional declaration, white space, one root element, white space.
@@ -95,7 +96,7 @@ bool WalkDocument(std::string_view text, Visitor& visitor) {
     XmlScanner scanner(text, position);
     struct Open {
         ScannedElement element;
-        int tag;
+        std::size_t tag;
     };
     std::vector<Open> open;
     bool rootDone = false;
@@ -107,9 +108,9 @@ bool WalkDocument(std::string_view text, Visitor& visitor) {
                 if (rootDone) return false;
                 const ScannedElement element{scanner.name(), scanner.attributes(),
                                              scanner.tokenStart()};
-                const int tag = open.empty()
-                                    ? visitor.Open(element, nullptr, 0)
-                                    : visitor.Open(element, &open.back().element, open.back().tag);
+                const std::size_t tag =
+                    open.empty() ? visitor.Open(element, nullptr, 0)
+                                 : visitor.Open(element, &open.back().element, open.back().tag);
                 if (!scanner.closesItself()) {
                     open.push_back({element, tag});
                 } else if (open.empty()) {
