@@ -352,6 +352,8 @@ TEST(MaskImage, RefusesBadSizesAndDepths) {
     EXPECT_THROW(MaskImage(0, 4, 8), std::invalid_argument);
     EXPECT_THROW(MaskImage(4, -1, 8), std::invalid_argument);
     EXPECT_THROW(MaskImage(4, 4, 12), std::invalid_argument);
+    EXPECT_THROW(MaskImage(100000, 100000, 8), std::invalid_argument);
+    EXPECT_NO_THROW(MaskImage(16384, 16384, 8));
 }
 
 }  // namespace

@@ -30,7 +30,11 @@ ANNOXML_API std::vector<PixelSpan> OutlineSpans(const std::vector<Point>& outlin
 // A single-channel image of 8 or 16 bits per pixel, 0 everywhere at first.
 class ANNOXML_API MaskImage {
   public:
-    // Throws std::invalid_argument for a size that is not positive or a depth other than 8 or 16.
+    // The most pixels a mask may have: 16384 x 16384.
+    static constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
+
+    // Throws std::invalid_argument for a size that is not positive or larger than kMaxPixels, or
+    // a depth other than 8 or 16.
     MaskImage(int width, int height, int bitDepth);
 
     int width() const { return width_; }

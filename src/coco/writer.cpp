@@ -496,11 +496,13 @@ void WriteConversion(Source& source, const std::string& output_path) {
 void GenerateCOCOJson(const std::string& path, const std::string& output_path) {
     annoxml::detail::EchoLoadedPath(path);
     annoxml::detail::DocumentBytes bytes = annoxml::detail::ReadDocumentBytes(path);
-    ScannedSource scanned;
-    if (scanned.Scan(bytes.view())) {
-        WriteConversion(scanned, output_path);
-        return;
-    }
+    {
+        ScannedSource scanned;
+        if (scanned.Scan(bytes.view())) {
+            WriteConversion(scanned, output_path);
+            return;
+        }
+    }  // what a scan that gave up found is released before the parser builds its tree
     const pugi::xml_document doc = annoxml::detail::ParseDocumentBytes(bytes);
     ParsedSource parsed(doc);
     WriteConversion(parsed, output_path);

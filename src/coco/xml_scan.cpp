@@ -28,9 +28,6 @@ bool Is(char c, CharClass charClass) {
 
 bool IsNameStart(char c) { return Is(c, kNameStart); }
 
-// Characters the fast path leaves to the full parser wherever they appear in data.
-bool HasReference(std::string_view text) { return text.find('&') != std::string_view::npos; }
-
 }  // namespace
 
 bool IsXmlSpace(char c) { return Is(c, kSpace); }
@@ -107,9 +104,8 @@ XmlScanner::Token XmlScanner::ReadOpenTag() {
         const std::size_t valueEnd = text_.find(quote, valueStart);
         if (valueEnd == std::string_view::npos) return Token::Unsupported;
         const std::string_view value = text_.substr(valueStart, valueEnd - valueStart);
-        if (HasReference(value) || value.find('<') != std::string_view::npos) {
-            return Token::Unsupported;
-        }
+        // References are left to the parser, and '<' is no part of a well-formed value.
+        if (value.find_first_of("&<") != std::string_view::npos) return Token::Unsupported;
         position_ = valueEnd + 1;
     }
 }

@@ -31,9 +31,8 @@ class XmlScanner {
     bool closesItself() const { return closesItself_; }
     // Of the last Text: the raw characters.
     std::string_view text() const { return run_; }
-    // Where the last token began, and where the next one begins.
+    // Where the last token began.
     std::size_t tokenStart() const { return tokenStart_; }
-    std::size_t position() const { return position_; }
 
   private:
     bool ReadName(std::string_view& name);

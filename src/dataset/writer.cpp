@@ -147,6 +147,7 @@ struct DatasetWriter::SplitFile {
     SplitFile(const std::string& path, std::string splitName, int indent)
         : split(std::move(splitName)),
           output(path),
+          entryBreak(Layout(indent).Break(kEntryDepth)),
           image(indent, kEntryDepth),
           annotation(indent, kEntryDepth) {
         const Layout layout(indent);
@@ -168,6 +169,7 @@ struct DatasetWriter::SplitFile {
     Spool annotations;
     int images = 0;
     int annotationCount = 0;
+    const std::string entryBreak;  // before each entry, after its separator
     // Reused for every entry, so that adding a frame allocates nothing once they are large
     // enough.
     JsonWriter image;
@@ -207,7 +209,6 @@ DatasetWriter::SplitFile& DatasetWriter::FileFor(const std::string& split) {
 
 void DatasetWriter::Add(const DatasetFrame& frame) {
     SplitFile& file = FileFor(frame.split);
-    const std::string entryBreak = Layout(indent_).Break(kEntryDepth);
     const int imageId = file.images + 1;
     // Everything is formatted before anything is written, so a failure leaves no half entry.
     file.annotationText.clear();
@@ -217,12 +218,13 @@ void DatasetWriter::Add(const DatasetFrame& frame) {
         WriteAnnotation(file.annotation, frame.frame.regions[i], id, imageId,
                         frame.categoryIds.at(i));
         if (id != 1) file.annotationText += ',';
-        file.annotationText += entryBreak;
+        file.annotationText += file.entryBreak;
         file.annotationText += file.annotation.text();
     }
     file.image.Clear();
     WriteImage(file.image, frame, imageId);
-    file.output.Write((imageId == 1 ? "" : ",") + entryBreak);
+    if (imageId != 1) file.output.Write(",");
+    file.output.Write(file.entryBreak);
     file.output.Write(file.image.text());
     file.annotations.Write(file.annotationText);
     file.images = imageId;

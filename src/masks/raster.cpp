@@ -117,6 +117,12 @@ MaskImage::MaskImage(int width, int height, int bitDepth)
     if (bitDepth != 8 && bitDepth != 16) {
         throw std::invalid_argument("mask depth must be 8 or 16 bits");
     }
+    // A mistyped Width or Height must fail its file, not exhaust the machine's memory.
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
+        throw std::invalid_argument("a " + std::to_string(width) + "x" + std::to_string(height) +
+                                    " mask is larger than the " + std::to_string(kMaxPixels) +
+                                    " pixels a mask may have");
+    }
     pixels_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include <pugixml.hpp>
 
@@ -36,16 +35,6 @@ void ForEachElementBelow(const pugi::xml_node& context, Visit visit) {
         if (node == context) break;
         node = node.next_sibling();
     }
-}
-
-// The elements named `name` below `context` in document order, as "//name" selects them from a
-// document and ".//name" from an element.
-inline std::vector<pugi::xml_node> ElementsNamed(const pugi::xml_node& context, const char* name) {
-    std::vector<pugi::xml_node> elements;
-    ForEachElementBelow(context, [&](const pugi::xml_node& element) {
-        if (SameName(element.name(), name)) elements.push_back(element);
-    });
-    return elements;
 }
 
 // Every shape of the fifteen kinds, read in one walk: what GetAllAnnotations gives.
