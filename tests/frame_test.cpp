@@ -1,5 +1,9 @@
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -317,6 +321,53 @@ TEST(FrameReader, EveryFailureNamesTheFileAndTheShape) {
             EXPECT_EQ(error.source(), "frame.xml");
             EXPECT_EQ(std::string(error.what()), "frame.xml: " + c.detail);
         }
+    }
+}
+
+// Coordinates read as from_chars reads the token without white space and one leading '+':
+// hand-picked forms, and random plain decimals of up to 17 digits, which the reader takes a
+// shortcut for when they have at most 15.
+TEST(FrameReader, CoordinatesReadAsFromCharsReadsThem) {
+    std::vector<std::string> tokens = {"0",
+                                       "-0",
+                                       "+2",
+                                       " 1.5 ",
+                                       ".5",
+                                       "5.",
+                                       "0.1",
+                                       "1e3",
+                                       "-12.375",
+                                       "00012.5000",
+                                       "123456789012345",
+                                       "1234567890123456",
+                                       "0.000000000000001",
+                                       "9007199254740993",
+                                       "2.2250738585072014e-308",
+                                       "\t7\n"};
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 3000; ++i) {
+        std::uint64_t limit = 10;
+        for (std::uint64_t length = random() % 17; length > 0; --length) limit *= 10;
+        std::string digits = std::to_string(random() % limit);
+        digits.insert(random() % (digits.size() + 1), ".");
+        tokens.push_back((random() % 2 ? "-" : "") + digits);
+    }
+    for (const std::string& token : tokens) {
+        SCOPED_TRACE(token);
+        const Frame frame = Read(Document("<Polygon Index='1' Label='Polyp'><Point>" + token +
+                                          ",0</Point><Point>1,1</Point><Point>2,0</Point>"
+                                          "</Polygon>"));
+        std::string_view plain = token;
+        while (std::isspace(static_cast<unsigned char>(plain.front()))) plain.remove_prefix(1);
+        while (std::isspace(static_cast<unsigned char>(plain.back()))) plain.remove_suffix(1);
+        if (plain.front() == '+') plain.remove_prefix(1);
+        double expected = 0;
+        const auto [end, error] =
+            std::from_chars(plain.data(), plain.data() + plain.size(), expected);
+        ASSERT_TRUE(error == std::errc() && end == plain.data() + plain.size());
+        const double x = frame.regions.at(0).outline.at(0).x;
+        EXPECT_EQ(std::signbit(x), std::signbit(expected));
+        EXPECT_EQ(x, expected);
     }
 }
 

@@ -1,9 +1,6 @@
 // Reads a document into a Frame in one walk over its elements.
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -64,11 +61,21 @@ class ShapeReader {
     }
 
     // The points of the `Point` elements directly inside the shape.
-    std::vector<Point> DirectPoints() const { return PointsOf(node_, "Point"); }
+    std::vector<Point> DirectPoints() const {
+        std::vector<Point> points;
+        points.reserve(kUsualPoints);
+        PointPairs pairs(*this, points);
+        for (pugi::xml_node point : node_.children("Point")) {
+            pairs.Add(point.text().as_string(""));
+        }
+        pairs.Finish();
+        return points;
+    }
 
     // The points of every `Point` at any depth inside each direct child named `container`.
     std::vector<Point> PointsIn(const char* container) const {
         std::vector<Point> points;
+        points.reserve(kUsualPoints);
         for (pugi::xml_node child : node_.children(container)) {
             AppendDescendantPoints(child, points);
         }
@@ -81,12 +88,16 @@ class ShapeReader {
         if (text.empty()) {
             return std::nullopt;
         }
-        std::vector<double> numbers;
-        AppendNumbers(text, numbers);
-        if (numbers.size() != 2) {
+        double values[2] = {};
+        std::size_t count = 0;
+        ForEachNumber(text, [&](double value) {
+            if (count < 2) values[count] = value;
+            ++count;
+        });
+        if (count != 2) {
             Fail(std::string(name) + " " + Quoted(text) + " is not one point");
         }
-        return Point{numbers[0], numbers[1]};
+        return Point{values[0], values[1]};
     }
 
     Point RequiredPoint(const char* name) const {
@@ -100,21 +111,46 @@ class ShapeReader {
     const std::string& index() const { return index_; }
 
   private:
-    std::vector<Point> PointsOf(pugi::xml_node parent, const char* name) const {
-        std::vector<double> numbers;
-        for (pugi::xml_node point : parent.children(name)) {
-            AppendNumbers(point.text().as_string(""), numbers);
+    // Room for the points of most shapes, so that reading them does not grow the vector.
+    static constexpr std::size_t kUsualPoints = 8;
+
+    // Pairs the numbers of coordinate texts into points appended to `points`; an odd count in
+    // all the texts together fails the shape.
+    class PointPairs {
+      public:
+        PointPairs(const ShapeReader& shape, std::vector<Point>& points)
+            : shape_(shape), points_(points) {}
+
+        void Add(std::string_view text) {
+            shape_.ForEachNumber(text, [this](double value) {
+                if (count_++ % 2 == 0) {
+                    x_ = value;
+                } else {
+                    points_.push_back({x_, value});
+                }
+            });
         }
-        return Paired(numbers);
-    }
+
+        void Finish() const {
+            if (count_ % 2 != 0) {
+                shape_.Fail("an odd count of coordinates (" + std::to_string(count_) + ")");
+            }
+        }
+
+      private:
+        const ShapeReader& shape_;
+        std::vector<Point>& points_;
+        std::size_t count_ = 0;
+        double x_ = 0;
+    };
 
     void AppendDescendantPoints(pugi::xml_node container, std::vector<Point>& points) const {
-        std::vector<double> numbers;
+        PointPairs pairs(*this, points);
         // Pre-order walk without recursion, so that deep nesting cannot exhaust the stack.
         pugi::xml_node node = container.first_child();
         while (node && node != container) {
             if (node.type() == pugi::node_element && detail::SameName(node.name(), "Point")) {
-                AppendNumbers(node.text().as_string(""), numbers);
+                pairs.Add(node.text().as_string(""));
             }
             if (node.first_child()) {
                 node = node.first_child();
@@ -127,11 +163,13 @@ class ShapeReader {
                 node = node.next_sibling();
             }
         }
-        const std::vector<Point> paired = Paired(numbers);
-        points.insert(points.end(), paired.begin(), paired.end());
+        pairs.Finish();
     }
 
-    void AppendNumbers(std::string_view text, std::vector<double>& numbers) const {
+    // Calls `take` with each number of a comma-separated text; a token that is not a finite
+    // number fails the shape.
+    template <typename Take>
+    void ForEachNumber(std::string_view text, Take take) const {
         while (true) {
             const std::size_t comma = text.find(',');
             const std::string_view token = text.substr(0, comma);
@@ -142,24 +180,12 @@ class ShapeReader {
             if (!std::isfinite(*value)) {
                 Fail(Quoted(detail::Trimmed(token)) + " is not a finite number");
             }
-            numbers.push_back(*value);
+            take(*value);
             if (comma == std::string_view::npos) {
                 return;
             }
             text.remove_prefix(comma + 1);
         }
-    }
-
-    std::vector<Point> Paired(const std::vector<double>& numbers) const {
-        if (numbers.size() % 2 != 0) {
-            Fail("an odd count of coordinates (" + std::to_string(numbers.size()) + ")");
-        }
-        std::vector<Point> points;
-        points.reserve(numbers.size() / 2);
-        for (std::size_t i = 0; i < numbers.size(); i += 2) {
-            points.push_back({numbers[i], numbers[i + 1]});
-        }
-        return points;
     }
 
     const std::string& source_;
@@ -265,6 +291,9 @@ class FrameBuilder : public pugi::xml_tree_walker {
             return true;
         }
         const char* name = node.name();
+        if (detail::SameName(name, "Point")) {
+            return true;  // most elements are points, which their shapes read
+        }
         if (const KindInfo* kind = FindKind(name)) {
             Attempt([&] { AddShape(*kind, node); });
         } else if (detail::SameName(name, "ImageInformation")) {
@@ -440,26 +469,6 @@ class FrameBuilder : public pugi::xml_tree_walker {
     std::vector<std::string>* problems_;
 };
 
-// Loads regular files directly; pipes such as standard input, whose size pugixml cannot learn
-// up front, are read whole first.
-pugi::xml_document LoadFile(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error || std::filesystem::is_regular_file(status) ||
-        std::filesystem::is_directory(status)) {
-        return detail::LoadDocument(path);
-    }
-    std::ifstream in(path, std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    pugi::xml_document doc;
-    const pugi::xml_parse_result result =
-        doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
-    if (!result) {
-        throw std::runtime_error(std::string("Failed to load xml file: ") + result.description());
-    }
-    return doc;
-}
-
 }  // namespace
 
 const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name; }
@@ -485,10 +494,10 @@ Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
     return builder.Finish();
 }
 
-Frame ReadFrame(const std::string& path) { return ReadFrame(LoadFile(path), path); }
+Frame ReadFrame(const std::string& path) { return ReadFrame(detail::LoadDocument(path), path); }
 
 Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
-    return ReadFrame(LoadFile(path), path, problems);
+    return ReadFrame(detail::LoadDocument(path), path, problems);
 }
 
 }  // namespace annoxml

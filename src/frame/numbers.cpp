@@ -3,15 +3,22 @@
 #include <charconv>
 #include <climits>
 
+#include "util/points.h"
+
 namespace annoxml::detail {
 
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
 std::string_view Trimmed(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n";
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    while (first < end && IsSpace(text[first])) ++first;
+    while (end > first && IsSpace(text[end - 1])) --end;
+    return text.substr(first, end - first);
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -23,6 +30,10 @@ std::optional<double> ParseNumber(std::string_view text) {
         return std::nullopt;
     }
     double value = 0;
+    const char* p = text.data();
+    if (ReadPlainDecimal(p, text.data() + text.size(), value) && p == text.data() + text.size()) {
+        return value;
+    }
     // from_chars does not depend on the locale; it also reads "inf" and "nan", which the
     // callers reject as not finite.
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -43,7 +43,8 @@ class Descriptor {
 }
 
 // The whole content of the file, read piece by piece so that pipes and FIFOs work as well as
-// regular files.
+// regular files. Of a regular file, the size it has when opened, as the parser's own loading
+// reads it: one call to read, none more to find the end.
 void ReadWhole(const std::string& path, DocumentBytes& buffer) {
     int fd = -1;
     try {
@@ -54,9 +55,10 @@ void ReadWhole(const std::string& path, DocumentBytes& buffer) {
     const Descriptor file(fd);
     try {
         const std::int64_t size = platform::RegularFileSize(fd);
-        // One spare byte lets a regular file's end be found without growing the buffer.
+        // One spare byte for the terminating zero that parsing adds.
         buffer.Reserve(size >= 0 ? static_cast<std::size_t>(size) + 1 : kStreamChunk);
         for (;;) {
+            if (size >= 0 && buffer.size() == static_cast<std::size_t>(size)) return;
             if (buffer.room() == 0) buffer.Reserve(kStreamChunk);
             const std::size_t n = platform::Read(fd, buffer.end(), buffer.room());
             if (n == 0) return;

@@ -28,14 +28,27 @@ Conversion ReadDouble(const std::string& token, double& value) {
     return errno == ERANGE ? Conversion::outOfRange : Conversion::ok;
 }
 
+void Report(Conversion conversion) {
+    if (conversion == Conversion::invalid) {
+        std::cerr << "Invalid argument: "
+                  << "invalid stod argument" << std::endl;
+    } else if (conversion == Conversion::outOfRange) {
+        std::cerr << "Out of range: "
+                  << "stod argument out of range" << std::endl;
+    }
+}
+
+}  // namespace
+
+namespace annoxml::detail {
+namespace {
+
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 constexpr int kMaxExactDigits = 15;  // 10^15 < 2^53: the digits form an exact double
 
-// The token at `p` when it is a plain decimal ("-12.375") of at most 15 digits, which is the
-// common case, ending at `end` or at a ','; `p` is left at that end. Digits and power of ten are
-// then both exact doubles, so one division rounds correctly and gives what strtod gives.
-// Anything else is left to ReadDouble.
+}  // namespace
+
 bool ReadPlainDecimal(const char*& p, const char* const end, double& value) {
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+')) ++p;
@@ -59,20 +72,6 @@ bool ReadPlainDecimal(const char*& p, const char* const end, double& value) {
     if (negative) value = -value;
     return true;
 }
-
-void Report(Conversion conversion) {
-    if (conversion == Conversion::invalid) {
-        std::cerr << "Invalid argument: "
-                  << "invalid stod argument" << std::endl;
-    } else if (conversion == Conversion::outOfRange) {
-        std::cerr << "Out of range: "
-                  << "stod argument out of range" << std::endl;
-    }
-}
-
-}  // namespace
-
-namespace annoxml::detail {
 
 // Tokens as std::getline(stream, token, ',') gives them: an empty text gives none, and a final
 // ',' gives no empty last token.
