@@ -1,4 +1,5 @@
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -192,6 +193,31 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
     EXPECT_EQ(GroupKey(sources[2], GroupBy::Folder), "a");
     EXPECT_EQ(GroupKey(sources[2], GroupBy::File), "a/z.xml");
     EXPECT_EQ(GroupKey(FrameSource::File("x/y/z.xml"), GroupBy::Folder), "x/y");
+}
+
+// Links to files are listed as the files; links to folders are not followed, and a dangling link
+// or a name that is only ".xml" is no file to read.
+TEST(DatasetSources, LinksToFilesCountLinksToFoldersDoNot) {
+    namespace fs = std::filesystem;
+    const test::TempDir dir;
+    const test::TempDir elsewhere;
+    fs::create_directories(dir.path() / "in" / "d.xml");
+    dir.Write("in/d.xml/inner.xml", "<A/>");
+    dir.Write("in/.xml", "<A/>");
+    elsewhere.Write("real.xml", "<A/>");
+    elsewhere.Write("far.xml", "<A/>");
+    fs::create_symlink(elsewhere.File("real.xml"), dir.path() / "in" / "link.xml");
+    fs::create_symlink(elsewhere.path(), dir.path() / "in" / "folder-link");
+    fs::create_symlink(dir.path() / "missing.xml", dir.path() / "in" / "dangling.xml");
+    for (const std::string& root : {dir.File("in"), dir.File("in") + "/"}) {
+        SCOPED_TRACE(root);
+        std::vector<std::string> relative;
+        for (const FrameSource& source : ListFrameSources({root})) {
+            relative.emplace_back(source.relativePath());
+            EXPECT_EQ(source.path, dir.File("in") + "/" + relative.back());
+        }
+        EXPECT_EQ(relative, (std::vector<std::string>{"d.xml/inner.xml", "link.xml"}));
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "annoxml/dataset.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -16,19 +17,11 @@ bool IsDirectory(const std::string& input) {
     return fs::is_directory(input, error);
 }
 
-// As path::extension() == ".xml": a name that is ".xml" alone has no extension.
-bool HasXmlExtension(std::string_view path) {
+// As path::extension() == ".xml" for the file's name: ".xml" alone has no extension.
+bool HasXmlExtension(std::string_view name) {
     constexpr std::string_view kExtension = ".xml";
-    if (path.size() <= kExtension.size() || path.substr(path.size() - 4) != kExtension) {
-        return false;
-    }
-    return path[path.size() - kExtension.size() - 1] != '/';
-}
-
-// A path below `folder` that does not start with its text.
-FrameSource Below(const std::string& folder, const fs::path& path) {
-    const std::string relative = path.lexically_relative(folder).generic_string();
-    return FrameSource::Below((fs::path(folder) / relative).string(), relative.size());
+    return name.size() > kExtension.size() &&
+           name.substr(name.size() - kExtension.size()) == kExtension;
 }
 
 // Every regular *.xml file below `folder`, sorted by the path below it in byte order, appended
@@ -36,25 +29,19 @@ FrameSource Below(const std::string& folder, const fs::path& path) {
 // never holds twice their size as a growing vector does, and moved over one by one.
 void AppendXmlFilesBelow(const std::string& folder, std::vector<FrameSource>& sources) {
     std::deque<FrameSource> files;
-    // The iterator's paths are the folder's own text, a separator unless it ends in one, and
-    // the path below it.
     const std::size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
     try {
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-            const std::string& path = entry.path().native();
-            std::error_code error;
-            if (HasXmlExtension(path) && entry.is_regular_file(error)) {
-                files.push_back(path.compare(0, folder.size(), folder) == 0
-                                    ? FrameSource::Below(path, path.size() - prefix)
-                                    : Below(folder, entry.path()));
-            }
-        }
-    } catch (const fs::filesystem_error& error) {
-        throw std::runtime_error(folder + ": cannot list folder: " + error.code().message());
+        platform::ForEachFileBelow(folder, HasXmlExtension, [&](std::string&& path) {
+            const std::size_t relative = path.size() - prefix;
+            files.push_back(FrameSource::Below(std::move(path), relative));
+        });
+    } catch (const platform::SystemError& error) {
+        throw std::runtime_error(
+            folder + ": cannot list folder: " + std::generic_category().message(error.error));
     }
-    std::sort(files.begin(), files.end(), [](const FrameSource& a, const FrameSource& b) {
-        return a.relativePath() < b.relativePath();
-    });
+    // Every path starts with the same text, so the paths sort as the paths below the folder.
+    std::sort(files.begin(), files.end(),
+              [](const FrameSource& a, const FrameSource& b) { return a.path < b.path; });
     sources.reserve(sources.size() + files.size());
     while (!files.empty()) {
         sources.push_back(std::move(files.front()));

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,13 @@ class ToUtf8Converter {
 // A converter from `encoding`, or null when the system has none. Windows has none at all: its
 // C runtime lacks iconv, so there a document must be UTF-8, UTF-16, UTF-32 or ISO-8859-1.
 std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string& encoding);
+
+// Calls visit(path) for every regular file below `folder` whose name `wanted(name)` accepts, at
+// any depth, in no particular order. A path is the folder's text, a separator unless it ends in
+// one, and the path below it. Links to files count as the files; links to folders are not
+// followed. Throws SystemError when a folder cannot be listed.
+void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
+                      const std::function<void(std::string&& path)>& visit);
 
 // Reading. Each throws SystemError.
 int OpenForReading(const std::string& path);

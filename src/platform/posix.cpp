@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <locale.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -106,6 +108,69 @@ std::tm LocalTime(std::time_t time) {
 }
 
 double ReadDouble(const char* text, char** end) { return strtod_l(text, end, CLocale()); }
+
+namespace {
+
+class OpenFolder {
+  public:
+    explicit OpenFolder(const std::string& path) : folder_(opendir(path.c_str())) {
+        if (folder_ == nullptr) ThrowErrno();
+    }
+    ~OpenFolder() { closedir(folder_); }
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    // The next entry, null at the end.
+    const dirent* Next() {
+        errno = 0;
+        const dirent* entry = readdir(folder_);
+        if (entry == nullptr && errno != 0) ThrowErrno();
+        return entry;
+    }
+
+  private:
+    DIR* folder_;
+};
+
+// The type of the entry at `path` as readdir gives it, for file systems that do not say.
+unsigned char TypeOf(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) return DT_UNKNOWN;
+    if (S_ISDIR(status.st_mode)) return DT_DIR;
+    if (S_ISREG(status.st_mode)) return DT_REG;
+    return S_ISLNK(status.st_mode) ? DT_LNK : DT_UNKNOWN;
+}
+
+bool IsRegularFileBehindLink(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+}  // namespace
+
+void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
+                      const std::function<void(std::string&& path)>& visit) {
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        std::string prefix = std::move(pending.back());
+        pending.pop_back();
+        OpenFolder listing(prefix);
+        if (prefix.empty() || prefix.back() != '/') prefix += '/';
+        while (const dirent* entry = listing.Next()) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            std::string path = prefix;
+            path += name;
+            const unsigned char type = entry->d_type == DT_UNKNOWN ? TypeOf(path) : entry->d_type;
+            if (type == DT_DIR) {
+                pending.push_back(std::move(path));
+            } else if ((type == DT_REG || type == DT_LNK) && wanted(name) &&
+                       (type == DT_REG || IsRegularFileBehindLink(path))) {
+                visit(std::move(path));
+            }
+        }
+    }
+}
 
 int OpenForReading(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

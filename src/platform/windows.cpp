@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -121,6 +122,28 @@ double ReadDouble(const char* text, char** end) {
     }
     if (value != 0 && std::fpclassify(value) == FP_SUBNORMAL) errno = ERANGE;
     return negative ? -value : value;
+}
+
+void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
+                      const std::function<void(std::string&& path)>& visit) {
+    namespace fs = std::filesystem;
+    const std::string prefix =
+        std::strchr(kPathSeparators, folder.empty() ? '\0' : folder.back()) != nullptr &&
+                !folder.empty()
+            ? folder
+            : folder + "/";
+    const fs::path root(Wide(folder));
+    std::error_code error;
+    fs::recursive_directory_iterator entries(root, error);
+    for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
+        const fs::path& path = entries->path();
+        const std::string name = fs::path(path.filename()).u8string();
+        std::error_code typeError;
+        if (wanted(name) && entries->is_regular_file(typeError)) {
+            visit(prefix + path.lexically_relative(root).generic_u8string());
+        }
+    }
+    if (error) throw SystemError{error.default_error_condition().value()};
 }
 
 int OpenForReading(const std::string& path) {
