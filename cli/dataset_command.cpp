@@ -45,12 +45,19 @@ int RunDataset(const DatasetArgs& args) {
         WriteError(std::string("annoxml: ") + error.what() + "\n");
         return 1;
     }
-    BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) {
-        if (item.frame) {
-            writer->Add(catalog.Admit(std::move(*item.frame), *item.source));
-        }
-        return std::string();
-    });
+    PipelineOptions pipeline;
+    pipeline.prepare = [indent = args.indent](FrameItem& item) {
+        item.annotations = PreparedAnnotations(*item.frame, indent);
+    };
+    BatchSummary summary = RunFrames(
+        args.frames,
+        [&](FrameItem& item) {
+            if (item.frame) {
+                writer->Add(catalog.Admit(std::move(*item.frame), *item.source), item.annotations);
+            }
+            return std::string();
+        },
+        pipeline);
     if (summary.stopSignal != 0 || (args.strict && summary.failed != 0)) {
         if (args.strict && summary.failed != 0) {
             WriteError("annoxml: --strict: nothing written\n");

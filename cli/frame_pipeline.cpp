@@ -19,30 +19,52 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Items read ahead of the consumer, per thread: enough to keep every thread busy while the
-// consumer works, few enough that memory does not grow with the number of files.
-constexpr std::size_t kWindowPerThread = 4;
+// Items read ahead of the consumer, per thread: enough that readers and consumer wake each other
+// once per many small files rather than per file...
+constexpr std::size_t kWindowPerThread = 32;
+// ...and bytes: large frames take a few slots each, so that memory stays bounded.
+constexpr std::size_t kHeldBytesBudget = std::size_t{64} << 20;
 constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 
-FrameItem ReadItem(const FrameSource& source, bool collectProblems) {
+FrameItem ReadItem(const FrameSource& source, const PipelineOptions& options) {
     FrameItem item;
     item.source = &source;
     try {
-        item.frame = ReadFrame(source.path, collectProblems ? &item.problems : nullptr);
+        item.frame = ReadFrame(source.path, options.collectProblems ? &item.problems : nullptr);
+        if (options.prepare) options.prepare(item);
     } catch (const FrameError& error) {
+        item.frame.reset();
         item.error = error.detail();
     } catch (const std::exception& error) {
+        item.frame.reset();
         item.error = *error.what() ? error.what() : "unknown error";
     }
     return item;
+}
+
+// About the memory an item holds.
+std::size_t HeldBytes(const FrameItem& item) {
+    std::size_t bytes = sizeof(FrameItem) + item.annotations.bytes();
+    if (item.frame) {
+        for (const Region& region : item.frame->regions) {
+            bytes += sizeof(Region) + region.outline.capacity() * sizeof(Point);
+        }
+        for (const Mark& mark : item.frame->marks) {
+            bytes += sizeof(Mark);
+            for (const std::vector<Point>& part : mark.parts)
+                bytes += part.capacity() * sizeof(Point);
+        }
+    }
+    return bytes;
 }
 
 // Slots for the items between the consumer and the readers, indexed by position modulo the
 // window. A reader claims position i only once i is within the window of the consumer.
 class ReorderWindow {
   public:
-    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window, bool collectProblems)
-        : sources_(sources), slots_(window), collectProblems_(collectProblems) {}
+    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window,
+                  const PipelineOptions& options)
+        : sources_(sources), slots_(window), options_(options) {}
 
     // Reads items until the sources run out or a stop signal arrives. Positions are claimed and
     // their items stored a few at a time, so that the lock is taken less often than per file.
@@ -65,10 +87,11 @@ class ReorderWindow {
                 items.resize(claimed_ - first);
             }
             for (std::size_t i = 0; i < items.size(); ++i) {
-                items[i] = ReadItem(sources_[first + i], collectProblems_);
+                items[i] = ReadItem(sources_[first + i], options_);
             }
             const std::lock_guard<std::mutex> lock(mutex_);
             for (std::size_t i = 0; i < items.size(); ++i) {
+                held_ += HeldBytes(items[i]);
                 slots_[(first + i) % slots_.size()] = std::move(items[i]);
             }
             if (consumerWaiting_ && Deliverable()) ready_.notify_one();
@@ -106,6 +129,7 @@ class ReorderWindow {
         }
         for (std::optional<FrameItem>* slot = &slots_[delivered_ % slots_.size()]; *slot;
              slot = &slots_[delivered_ % slots_.size()]) {
+            held_ -= HeldBytes(**slot);
             taken_.push_back(std::move(**slot));
             slot->reset();
             ++delivered_;
@@ -114,7 +138,12 @@ class ReorderWindow {
         return true;
     }
 
-    bool Claimable() const { return claimed_ == sources_.size() || FreeSlots() > 0; }
+    // Whether a reader may claim more, or must stop because all is claimed. Past the byte budget
+    // it waits, unless the consumer has nothing to wait for.
+    bool Claimable() const {
+        return claimed_ == sources_.size() ||
+               (FreeSlots() > 0 && (held_ < kHeldBytesBudget || delivered_ == claimed_));
+    }
     std::size_t FreeSlots() const { return delivered_ + slots_.size() - claimed_; }
 
     // Whether the waiting consumer should wake: the next item is there, and so are half a
@@ -129,13 +158,14 @@ class ReorderWindow {
 
     const std::vector<FrameSource>& sources_;
     std::vector<std::optional<FrameItem>> slots_;
-    const bool collectProblems_;
+    const PipelineOptions& options_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable space_;
     std::size_t claimed_ = 0;
     std::size_t delivered_ = 0;
     std::size_t waitingReaders_ = 0;
+    std::size_t held_ = 0;  // HeldBytes of the items in slots_
     bool consumerWaiting_ = false;
     std::deque<FrameItem> taken_;  // the consumer's own, taken out of the window
 };
@@ -290,7 +320,7 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
     const StopOnSignals stopOnSignals;
     const std::size_t threadCount =
         std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
-    ReorderWindow window(sources, threadCount * kWindowPerThread, options.collectProblems);
+    ReorderWindow window(sources, threadCount * kWindowPerThread, options);
     std::vector<std::thread> readers;
     for (std::size_t i = 0; i < threadCount; ++i) {
         readers.emplace_back([&window] { window.Read(); });

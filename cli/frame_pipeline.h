@@ -52,6 +52,8 @@ struct FrameItem {
     std::vector<std::string> problems;
     // Whole lines the consumer wants on standard error, written above the progress bar.
     std::string lines;
+    // Set by PipelineOptions::prepare, for a data-set writer.
+    PreparedAnnotations annotations;
 };
 
 struct PipelineOptions {
@@ -60,6 +62,9 @@ struct PipelineOptions {
     // Write "annoxml: PATH: MESSAGE" for each failure. Off for consumers that report their own.
     bool reportFailures = true;
     bool collectProblems = false;
+    // Run on the reading thread for each frame read, for work that needs no other frame; what
+    // it throws fails the file.
+    std::function<void(FrameItem& item)> prepare;
 };
 
 // Takes each item in input order on the calling thread; returns "" or why the file fails after

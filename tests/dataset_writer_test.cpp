@@ -1,5 +1,7 @@
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,6 +110,70 @@ TEST(DatasetWriter, IndentMatchesTheJsonLibrarysOwnLayout) {
     writer.Commit();
     const std::string text = test::ReadFile(dir.File("e.json"));
     EXPECT_EQ(text, Json::parse(text).dump(2) + "\n");
+}
+
+// Annotations formatted ahead on other threads give the very bytes of adding frames alone.
+TEST(DatasetWriter, PreparedAnnotationsWriteWhatAddingAloneWrites) {
+    const std::vector<Frame> frames = {TwoRegionFrame("a.png"), Frame{}, TwoRegionFrame("c.png")};
+    for (const int indent : {-1, 0, 2}) {
+        SCOPED_TRACE(indent);
+        const test::TempDir dir;
+        DatasetCatalog catalog({});
+        DatasetWriter alone(dir.File("alone.json"), catalog, indent);
+        DatasetWriter prepared(dir.File("prepared.json"), catalog, indent);
+        for (const Frame& frame : frames) {
+            PreparedAnnotations annotations;
+            std::thread([&] { annotations = PreparedAnnotations(frame, indent); }).join();
+            const DatasetFrame admitted = catalog.Admit(frame, FrameSource::File("f.xml"));
+            alone.Add(admitted);
+            prepared.Add(admitted, annotations);
+        }
+        alone.Commit();
+        prepared.Commit();
+        EXPECT_EQ(test::ReadFile(dir.File("alone.json")),
+                  test::ReadFile(dir.File("prepared.json")));
+    }
+    const test::TempDir dir;
+    DatasetCatalog catalog({});
+    DatasetWriter writer(dir.File("w.json"), catalog, 2);
+    const DatasetFrame frame = catalog.Admit(TwoRegionFrame("a.png"), FrameSource::File("a.xml"));
+    EXPECT_THROW(writer.Add(frame, PreparedAnnotations(frame.frame, 4)), std::invalid_argument);
+    EXPECT_THROW(writer.Add(frame, PreparedAnnotations(Frame{}, 2)), std::invalid_argument);
+    writer.Add(frame, PreparedAnnotations(frame.frame, 2));
+    writer.Commit();
+    EXPECT_EQ(writer.files()[0].annotations, 2);
+}
+
+// Past the first megabytes, annotations wait in a temporary file; the data set stays whole.
+TEST(DatasetWriter, LargeDataSetsComeOutWholeInOrder) {
+    Frame large = TwoRegionFrame("large.png");
+    large.regions.resize(1);
+    large.regions[0].kind = ShapeKind::Polygon;
+    large.regions[0].outline.clear();
+    for (int i = 0; i < 250000; ++i) {
+        large.regions[0].outline.push_back({i + 0.125, 1e5 - i - 0.375});
+    }
+    const test::TempDir dir;
+    const std::string path = dir.File("large.json");
+    DatasetCatalog catalog({});
+    DatasetWriter writer(path, catalog);
+    constexpr int kFrames = 6;  // about 5 MB of annotations each
+    for (int i = 0; i < kFrames; ++i) {
+        large.regions[0].index = std::to_string(i);
+        writer.Add(catalog.Admit(large, FrameSource::File("large.xml")));
+    }
+    writer.Commit();
+    const std::string text = test::ReadFile(path);
+    const Json data = Json::parse(text);
+    EXPECT_EQ(text, data.dump() + "\n");
+    ASSERT_EQ(data["annotations"].size(), static_cast<std::size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        const Json& annotation = data["annotations"][i];
+        EXPECT_EQ(annotation["id"], i + 1);
+        EXPECT_EQ(annotation["attributes"]["index"], std::to_string(i));
+        EXPECT_EQ(annotation["segmentation"][0].size(), 500000u);
+        EXPECT_EQ(annotation["segmentation"][0].back(), 1e5 - 249999 - 0.375);
+    }
 }
 
 TEST(DatasetWriter, OneFilePerSplitEachWithAllCategoriesAndNothingWithoutCommit) {

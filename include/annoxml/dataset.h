@@ -107,6 +107,25 @@ class ANNOXML_API DatasetCatalog {
 // The key by which a source is assigned to a split: its relative path, or the folder of it.
 ANNOXML_API std::string GroupKey(const FrameSource& source, GroupBy groupBy);
 
+// What DatasetWriter::Add writes for the regions of a frame, formatted ahead but for their ids.
+// This is most of the work of adding a frame and needs nothing from the writer, so it can be
+// done on the threads that read the frames.
+class ANNOXML_API PreparedAnnotations {
+  public:
+    PreparedAnnotations() = default;
+    // `indent` as the writer's that will take them.
+    PreparedAnnotations(const Frame& frame, int indent);
+
+    // The memory held.
+    std::size_t bytes() const;
+
+  private:
+    friend class DatasetWriter;
+    int indent_ = -1;
+    std::string bodies_;             // each region's annotation after its ids
+    std::vector<std::size_t> ends_;  // where each region's body ends in bodies_
+};
+
 // Writes a data set as standard COCO instances JSON: one file, or one per split named with
 // "_NAME" before the extension (instances.json -> instances_train.json). Images and annotations
 // are streamed, so memory does not grow with the number of frames. Nothing appears at the
@@ -123,6 +142,10 @@ class ANNOXML_API DatasetWriter {
     // Adds one image and its annotations, in data-set order. Throws std::runtime_error when a
     // file cannot be written.
     void Add(const DatasetFrame& frame);
+    // The same with the regions' annotations prepared for `frame.frame` at this writer's indent
+    // (on any thread). Throws std::invalid_argument when they were prepared for another indent
+    // or another count of regions.
+    void Add(const DatasetFrame& frame, const PreparedAnnotations& annotations);
     // Writes the categories and makes every file appear.
     void Commit();
 

@@ -48,7 +48,8 @@ void WriteImage(JsonWriter& out, const DatasetFrame& frame, int id) {
     out.EndObject();
 }
 
-void WriteAnnotation(JsonWriter& out, const Region& region, int id, int imageId, int categoryId) {
+// An annotation's first members: its ids, which depend on where it stands in the data set.
+void WriteAnnotationIds(JsonWriter& out, int id, int imageId, int categoryId) {
     out.BeginObject();
     out.Key("id");
     out.Integer(id);
@@ -56,6 +57,10 @@ void WriteAnnotation(JsonWriter& out, const Region& region, int id, int imageId,
     out.Integer(imageId);
     out.Key("category_id");
     out.Integer(categoryId);
+}
+
+// The rest of an annotation, which depends on the region alone.
+void WriteAnnotationBody(JsonWriter& out, const Region& region) {
     out.Key("segmentation");
     out.BeginArray();
     out.BeginArray();
@@ -106,25 +111,38 @@ void WriteCategories(JsonWriter& out, const std::vector<Category>& categories) {
     out.EndArray();
 }
 
-// Annotations wait in an unnamed temporary file until the images are complete.
+// Annotations wait until the images are complete: the first few megabytes in memory, which
+// spares small data sets a temporary file, the rest in an unnamed temporary file, so that memory
+// does not grow with the data set.
 class Spool {
   public:
-    Spool() : file_(std::tmpfile()) {
-        if (!file_) {
-            throw std::runtime_error("Cannot create a temporary file");
-        }
+    Spool() = default;
+    ~Spool() {
+        if (file_) std::fclose(file_);
     }
-    ~Spool() { std::fclose(file_); }
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
     void Write(const std::string& bytes) {
+        if (!file_ && memory_.size() + bytes.size() <= kInMemory) {
+            // Reserved whole at once: pages that are never written cost nothing, and the text is
+            // never copied to grow.
+            if (memory_.capacity() < kInMemory) memory_.reserve(kInMemory);
+            memory_ += bytes;
+            return;
+        }
+        if (!file_) {
+            file_ = std::tmpfile();
+            if (!file_) throw std::runtime_error("Cannot create a temporary file");
+        }
         if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
             throw std::runtime_error("Cannot write a temporary file");
         }
     }
 
     void CopyTo(detail::OutputFile& output) {
+        output.Write(memory_);
+        if (!file_) return;
         if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
             throw std::runtime_error("Cannot read a temporary file back");
         }
@@ -138,10 +156,29 @@ class Spool {
     }
 
   private:
-    std::FILE* file_;
+    static constexpr std::size_t kInMemory = std::size_t{16} << 20;
+
+    std::string memory_;
+    std::FILE* file_ = nullptr;
 };
 
 }  // namespace
+
+PreparedAnnotations::PreparedAnnotations(const Frame& frame, int indent) : indent_(indent) {
+    JsonWriter writer(indent, kEntryDepth);
+    for (const Region& region : frame.regions) {
+        writer.Clear();
+        WriteAnnotationIds(writer, 0, 0, 0);
+        const std::size_t idsEnd = writer.text().size();
+        WriteAnnotationBody(writer, region);
+        bodies_.append(writer.text().substr(idsEnd));
+        ends_.push_back(bodies_.size());
+    }
+}
+
+std::size_t PreparedAnnotations::bytes() const {
+    return bodies_.capacity() + ends_.capacity() * sizeof(std::size_t);
+}
 
 struct DatasetWriter::SplitFile {
     SplitFile(const std::string& path, std::string splitName, int indent)
@@ -208,18 +245,31 @@ DatasetWriter::SplitFile& DatasetWriter::FileFor(const std::string& split) {
 }
 
 void DatasetWriter::Add(const DatasetFrame& frame) {
+    Add(frame, PreparedAnnotations(frame.frame, indent_));
+}
+
+void DatasetWriter::Add(const DatasetFrame& frame, const PreparedAnnotations& annotations) {
+    const std::vector<Region>& regions = frame.frame.regions;
+    const bool sameIndent =
+        annotations.indent_ == indent_ || (annotations.indent_ < 0 && indent_ < 0);
+    if (!sameIndent || annotations.ends_.size() != regions.size()) {
+        throw std::invalid_argument("annotations prepared for another frame or indent");
+    }
     SplitFile& file = FileFor(frame.split);
     const int imageId = file.images + 1;
     // Everything is formatted before anything is written, so a failure leaves no half entry.
     file.annotationText.clear();
-    for (std::size_t i = 0; i < frame.frame.regions.size(); ++i) {
+    std::size_t bodyStart = 0;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
         const int id = file.annotationCount + static_cast<int>(i) + 1;
         file.annotation.Clear();
-        WriteAnnotation(file.annotation, frame.frame.regions[i], id, imageId,
-                        frame.categoryIds.at(i));
+        WriteAnnotationIds(file.annotation, id, imageId, frame.categoryIds.at(i));
         if (id != 1) file.annotationText += ',';
         file.annotationText += file.entryBreak;
         file.annotationText += file.annotation.text();
+        const std::size_t bodyEnd = annotations.ends_[i];
+        file.annotationText.append(annotations.bodies_, bodyStart, bodyEnd - bodyStart);
+        bodyStart = bodyEnd;
     }
     file.image.Clear();
     WriteImage(file.image, frame, imageId);
