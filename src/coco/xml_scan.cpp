@@ -2,6 +2,10 @@
 
 #include <array>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace annoxml::detail {
 namespace {
 
@@ -28,6 +32,32 @@ bool Is(char c, CharClass charClass) {
 
 bool IsNameStart(char c) { return Is(c, kNameStart); }
 
+// The position of the first '<', '&' or '>' from `position` on, or the text's size. Character
+// data is most of a document, so it is searched sixteen bytes at a time where the processor
+// allows.
+std::size_t FindTextStop(std::string_view text, std::size_t position) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+#ifdef __SSE2__
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i ampersand = _mm_set1_epi8('&');
+    const __m128i greater = _mm_set1_epi8('>');
+    for (; position + 16 <= size; position += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position));
+        const __m128i stops = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, less), _mm_cmpeq_epi8(block, ampersand)),
+            _mm_cmpeq_epi8(block, greater));
+        if (const int mask = _mm_movemask_epi8(stops)) {
+            return position + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+    }
+#endif
+    while (position < size && !(kClasses[static_cast<unsigned char>(data[position])] & kTextStop)) {
+        ++position;
+    }
+    return position;
+}
+
 }  // namespace
 
 bool IsXmlSpace(char c) { return Is(c, kSpace); }
@@ -42,10 +72,21 @@ std::size_t SkipDeclaration(std::string_view text) {
     return end == std::string_view::npos ? end : end + 2;
 }
 
+// The loops below run over locals: the text is read as chars, which may alias any member, so
+// a member counter would be stored and loaded again at every character.
+std::size_t XmlScanner::SkipWhile(std::size_t position, unsigned char charClass) const {
+    const char* const data = text_.data();
+    const std::size_t size = text_.size();
+    while (position < size && (kClasses[static_cast<unsigned char>(data[position])] & charClass)) {
+        ++position;
+    }
+    return position;
+}
+
 bool XmlScanner::ReadName(std::string_view& name) {
     const std::size_t start = position_;
-    if (position_ >= text_.size() || !IsNameStart(text_[position_])) return false;
-    while (position_ < text_.size() && Is(text_[position_], kName)) ++position_;
+    if (start >= text_.size() || !IsNameStart(text_[start])) return false;
+    position_ = SkipWhile(start + 1, kName);
     name = text_.substr(start, position_ - start);
     return true;
 }
@@ -54,8 +95,7 @@ XmlScanner::Token XmlScanner::Next() {
     tokenStart_ = position_;
     if (position_ >= text_.size()) return Token::End;
     if (text_[position_] != '<') {
-        std::size_t end = position_;
-        while (end < text_.size() && !Is(text_[end], kTextStop)) ++end;
+        const std::size_t end = FindTextStop(text_, position_);
         if (end < text_.size() && text_[end] != '<') return Token::Unsupported;
         run_ = text_.substr(position_, end - position_);
         position_ = end;
@@ -71,7 +111,7 @@ XmlScanner::Token XmlScanner::Next() {
 
 XmlScanner::Token XmlScanner::ReadCloseTag() {
     if (!ReadName(name_)) return Token::Unsupported;
-    while (position_ < text_.size() && IsXmlSpace(text_[position_])) ++position_;
+    position_ = SkipWhile(position_, kSpace);
     if (position_ >= text_.size() || text_[position_] != '>') return Token::Unsupported;
     ++position_;
     return Token::Close;
@@ -83,7 +123,7 @@ XmlScanner::Token XmlScanner::ReadOpenTag() {
     const std::size_t attributesStart = position_;
     for (;;) {
         const std::size_t spaceStart = position_;
-        while (position_ < text_.size() && IsXmlSpace(text_[position_])) ++position_;
+        position_ = SkipWhile(position_, kSpace);
         if (position_ >= text_.size()) return Token::Unsupported;
         const char c = text_[position_];
         if (c == '>' || c == '/') {

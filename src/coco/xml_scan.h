@@ -35,6 +35,8 @@ class XmlScanner {
     std::size_t tokenStart() const { return tokenStart_; }
 
   private:
+    // The first position from `position` on whose character is not of the class.
+    std::size_t SkipWhile(std::size_t position, unsigned char charClass) const;
     bool ReadName(std::string_view& name);
     Token ReadOpenTag();
     Token ReadCloseTag();

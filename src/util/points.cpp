@@ -47,26 +47,32 @@ constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 constexpr int kMaxExactDigits = 15;  // 10^15 < 2^53: the digits form an exact double
 
+// The digits at `p`, appended to `digits`; `p` is left after them. Past 19 digits the sum
+// wraps, but callers refuse more than 15 anyway.
+const char* AppendDigits(const char* p, const char* const end, std::uint64_t& digits) {
+    for (; p != end && static_cast<unsigned char>(*p - '0') < 10; ++p) {
+        digits = digits * 10 + static_cast<unsigned char>(*p - '0');
+    }
+    return p;
+}
+
 }  // namespace
 
 bool ReadPlainDecimal(const char*& p, const char* const end, double& value) {
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+')) ++p;
     std::uint64_t digits = 0;
-    int count = 0;
-    int fraction = -1;  // digits after the point, -1 before it
-    for (; p != end && *p != ','; ++p) {
-        if (*p >= '0' && *p <= '9') {
-            digits = digits * 10 + static_cast<unsigned>(*p - '0');
-            if (++count > kMaxExactDigits) return false;
-            if (fraction >= 0) ++fraction;
-        } else if (*p == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            return false;
-        }
+    const char* const integerStart = p;
+    p = AppendDigits(p, end, digits);
+    std::ptrdiff_t count = p - integerStart;
+    std::ptrdiff_t fraction = 0;
+    if (p != end && *p == '.') {
+        const char* const fractionStart = ++p;
+        p = AppendDigits(p, end, digits);
+        fraction = p - fractionStart;
+        count += fraction;
     }
-    if (count == 0) return false;
+    if (count == 0 || count > kMaxExactDigits || (p != end && *p != ',')) return false;
     value = static_cast<double>(digits);
     if (fraction > 0) value /= kPowersOfTen[fraction];
     if (negative) value = -value;
