@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "annoxml/dataset.h"
+#include "platform/platform.h"
 #include "util/atomic_file.h"
 #include "util/json_writer.h"
 
@@ -127,7 +128,10 @@ class Spool {
         if (!file_ && memory_.size() + bytes.size() <= kInMemory) {
             // Reserved whole at once: pages that are never written cost nothing, and the text is
             // never copied to grow.
-            if (memory_.capacity() < kInMemory) memory_.reserve(kInMemory);
+            if (memory_.capacity() < kInMemory) {
+                memory_.reserve(kInMemory);
+                platform::PreferLargePages(memory_.data(), memory_.capacity());
+            }
             memory_ += bytes;
             return;
         }

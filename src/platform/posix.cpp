@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <locale.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -183,6 +184,19 @@ std::int64_t RegularFileSize(int fd) {
     if (fstat(fd, &status) != 0) ThrowErrno();
     if (S_ISDIR(status.st_mode)) throw SystemError{EISDIR};
     return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
+void PreferLargePages(void* buffer, std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+    const std::uintptr_t first = (start + page - 1) / page * page;
+    const std::uintptr_t end = (start + size) / page * page;
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)buffer;
+    (void)size;
+#endif
 }
 
 std::size_t Read(int fd, char* into, std::size_t room) {

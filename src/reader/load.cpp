@@ -17,6 +17,7 @@ namespace annoxml::detail {
 namespace {
 
 constexpr std::size_t kStreamChunk = 1 << 16;
+constexpr std::int64_t kLargeFile = std::int64_t{8} << 20;
 
 std::string Description(pugi::xml_parse_status status) {
     pugi::xml_parse_result result;
@@ -57,6 +58,7 @@ void ReadWhole(const std::string& path, DocumentBytes& buffer) {
         const std::int64_t size = platform::RegularFileSize(fd);
         // One spare byte for the terminating zero that parsing adds.
         buffer.Reserve(size >= 0 ? static_cast<std::size_t>(size) + 1 : kStreamChunk);
+        if (size >= kLargeFile) platform::PreferLargePages(buffer.data(), buffer.room());
         for (;;) {
             if (size >= 0 && buffer.size() == static_cast<std::size_t>(size)) return;
             if (buffer.room() == 0) buffer.Reserve(kStreamChunk);
