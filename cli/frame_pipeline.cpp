@@ -66,35 +66,19 @@ class ReorderWindow {
                   const PipelineOptions& options)
         : sources_(sources), slots_(window), options_(options) {}
 
-    // Reads items until the sources run out or a stop signal arrives. Positions are claimed and
-    // their items stored a few at a time, so that the lock is taken less often than per file.
+    // Reads items until the sources run out or a stop signal arrives.
     void Read() {
-        std::vector<FrameItem> items;
+        std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
-            std::size_t first = 0;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                while (!Claimable() && StopSignal() == 0) {
-                    ++waitingReaders_;
-                    space_.wait_for(lock, kSignalPoll);
-                    --waitingReaders_;
-                }
-                if (StopSignal() != 0 || claimed_ == sources_.size()) {
-                    return;
-                }
-                first = claimed_;
-                claimed_ += std::min({kClaimedAtOnce, FreeSlots(), sources_.size() - claimed_});
-                items.resize(claimed_ - first);
+            while (!Claimable() && StopSignal() == 0) {
+                ++waitingReaders_;
+                space_.wait_for(lock, kSignalPoll);
+                --waitingReaders_;
             }
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                items[i] = ReadItem(sources_[first + i], options_);
+            if (StopSignal() != 0 || claimed_ == sources_.size()) {
+                return;
             }
-            const std::lock_guard<std::mutex> lock(mutex_);
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                held_ += HeldBytes(items[i]);
-                slots_[(first + i) % slots_.size()] = std::move(items[i]);
-            }
-            if (consumerWaiting_ && Deliverable()) ready_.notify_one();
+            ReadClaimed(lock, kClaimedAtOnce);
         }
     }
 
@@ -111,18 +95,43 @@ class ReorderWindow {
   private:
     static constexpr std::size_t kClaimedAtOnce = 2;
 
+    // Claims up to `most` positions (the lock held and Claimable()), reads their items without
+    // the lock, and stores them. Positions are claimed and stored a few at a time, so that the
+    // lock is taken less often than per file.
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t most) {
+        const std::size_t first = claimed_;
+        claimed_ += std::min({most, FreeSlots(), sources_.size() - claimed_});
+        const std::size_t count = claimed_ - first;
+        lock.unlock();
+        FrameItem items[kClaimedAtOnce];
+        for (std::size_t i = 0; i < count; ++i) {
+            items[i] = ReadItem(sources_[first + i], options_);
+        }
+        lock.lock();
+        for (std::size_t i = 0; i < count; ++i) {
+            held_ += HeldBytes(items[i]);
+            slots_[(first + i) % slots_.size()] = std::move(items[i]);
+        }
+        if (consumerWaiting_ && Deliverable()) ready_.notify_one();
+    }
+
+    // The consumer is one of the threads that read: while the next item is not there, it reads
+    // one itself rather than wait, and waits only when there is nothing it may claim.
     bool TakeReadyRun() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (delivered_ == sources_.size()) {
             return false;
         }
-        if (!slots_[delivered_ % slots_.size()]) {
+        while (!slots_[delivered_ % slots_.size()]) {
+            if (StopSignal() != 0 && delivered_ >= claimed_) {
+                return false;
+            }
+            if (StopSignal() == 0 && claimed_ < sources_.size() && Claimable()) {
+                ReadClaimed(lock, 1);
+                continue;
+            }
             consumerWaiting_ = true;
-            while (!Deliverable()) {
-                if (StopSignal() != 0 && delivered_ >= claimed_) {
-                    consumerWaiting_ = false;
-                    return false;
-                }
+            while (!Deliverable() && !(StopSignal() != 0 && delivered_ >= claimed_)) {
                 ready_.wait_for(lock, kSignalPoll);
             }
             consumerWaiting_ = false;
@@ -321,8 +330,9 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
     const std::size_t threadCount =
         std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
     ReorderWindow window(sources, threadCount * kWindowPerThread, options);
+    // The consuming thread reads too, so -j N runs N threads in all.
     std::vector<std::thread> readers;
-    for (std::size_t i = 0; i < threadCount; ++i) {
+    for (std::size_t i = 1; i < threadCount; ++i) {
         readers.emplace_back([&window] { window.Read(); });
     }
 

@@ -144,6 +144,28 @@ class DatasetTest(TrainingSetTest):
         self.assertEqual(second["area"], shoelace(TRIANGLE))
         self.assertEqual(first["attributes"]["kind"], "Rectangle")
 
+    def test_any_number_of_threads_gives_the_same_bytes(self):
+        # Labels in order of first appearance, ids and failures all follow input order, however
+        # the files are spread over the threads that read them.
+        folder = self.tmp / "in"
+        for i in range(300):
+            path = folder / f"s{i % 7}" / f"{i:03}.xml"
+            path.parent.mkdir(parents=True, exist_ok=True)
+            text = FRAME.format(name=f"{i:03}", label=f"L{(i * 37) % 11}")
+            if i % 41 == 5:
+                text = text.replace("<Point>2,3</Point>", "<Point>2,x</Point>")
+            path.write_text(text, encoding="utf-8")
+        outputs = []
+        for jobs in (1, 2, 3, 8):
+            with self.subTest(jobs=jobs):
+                out = self.tmp / "set.json"
+                result = run("dataset", folder, "-o", out, "-j", jobs, "--indent", 1)
+                self.assertEqual(result.returncode, 1)
+                outputs.append((out.read_bytes(), result.stderr))
+        self.assertEqual(outputs[0][1].count("is not a number"), 8)
+        for other in outputs[1:]:
+            self.assertEqual(other, outputs[0])
+
     def test_a_failing_file_is_left_out_and_strict_writes_nothing(self):
         folder = self.frames(["good"])
         (folder / "bad.xml").write_text(FRAME.format(name="bad", label="Polyp").replace(
