@@ -159,7 +159,7 @@ class DatasetTest(TrainingSetTest):
         for jobs in (1, 2, 3, 8):
             with self.subTest(jobs=jobs):
                 out = self.tmp / "set.json"
-                result = run("dataset", folder, "-o", out, "-j", jobs, "--indent", 1)
+                result = run("dataset", folder, "-o", out, "-j", jobs, "--indent", 1, "-q")
                 self.assertEqual(result.returncode, 1)
                 outputs.append((out.read_bytes(), result.stderr))
         self.assertEqual(outputs[0][1].count("is not a number"), 8)
