@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "annoxml/dataset.h"
-#include "platform/platform.h"
 #include "util/atomic_file.h"
 #include "util/json_writer.h"
 
@@ -128,10 +127,7 @@ class Spool {
         if (!file_ && memory_.size() + bytes.size() <= kInMemory) {
             // Reserved whole at once: pages that are never written cost nothing, and the text is
             // never copied to grow.
-            if (memory_.capacity() < kInMemory) {
-                memory_.reserve(kInMemory);
-                platform::PreferLargePages(memory_.data(), memory_.capacity());
-            }
+            if (memory_.capacity() < kInMemory) memory_.reserve(kInMemory);
             memory_ += bytes;
             return;
         }

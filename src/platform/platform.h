@@ -67,9 +67,9 @@ int OpenForReading(const std::string& path);
 std::int64_t RegularFileSize(int fd);
 // Reads at most `room` bytes into `into`; 0 at the end.
 std::size_t Read(int fd, char* into, std::size_t room);
-// Asks for large pages behind a large buffer that is about to be filled, which spares a page
-// fault per 4 KiB; a hint that may be ignored.
-void PreferLargePages(void* buffer, std::size_t size) noexcept;
+// Provides the memory pages of a large buffer that is about to be filled whole, in one call
+// rather than one page fault per page; a hint that may be ignored.
+void PrepareToFill(void* buffer, std::size_t size) noexcept;
 
 // Writing, for output files that appear complete or not at all. Each throws SystemError.
 //

@@ -186,13 +186,14 @@ std::int64_t RegularFileSize(int fd) {
     return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
-void PreferLargePages(void* buffer, std::size_t size) noexcept {
-#ifdef MADV_HUGEPAGE
+void PrepareToFill(void* buffer, std::size_t size) noexcept {
+#ifdef MADV_POPULATE_WRITE
     const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(buffer);
     const std::uintptr_t first = (start + page - 1) / page * page;
     const std::uintptr_t end = (start + size) / page * page;
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    // Older kernels refuse the advice; the pages then come one fault at a time, as without it.
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 #else
     (void)buffer;
     (void)size;

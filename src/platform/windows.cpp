@@ -161,7 +161,7 @@ std::int64_t RegularFileSize(int fd) {
     return (status.st_mode & _S_IFMT) == _S_IFREG ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
-void PreferLargePages(void*, std::size_t) noexcept {}
+void PrepareToFill(void*, std::size_t) noexcept {}
 
 std::size_t Read(int fd, char* into, std::size_t room) {
     const unsigned int chunk = room > INT_MAX ? INT_MAX : static_cast<unsigned int>(room);

@@ -58,7 +58,7 @@ void ReadWhole(const std::string& path, DocumentBytes& buffer) {
         const std::int64_t size = platform::RegularFileSize(fd);
         // One spare byte for the terminating zero that parsing adds.
         buffer.Reserve(size >= 0 ? static_cast<std::size_t>(size) + 1 : kStreamChunk);
-        if (size >= kLargeFile) platform::PreferLargePages(buffer.data(), buffer.room());
+        if (size >= kLargeFile) platform::PrepareToFill(buffer.end(), buffer.room());
         for (;;) {
             if (size >= 0 && buffer.size() == static_cast<std::size_t>(size)) return;
             if (buffer.room() == 0) buffer.Reserve(kStreamChunk);
