@@ -50,6 +50,15 @@ const KindInfo* FindKind(const char* name) {
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+// Calls visit(child) for each child element called `name`, comparing names inline: the parser's
+// own named iteration calls strcmp for every sibling.
+template <typename Visit>
+void ForEachChildNamed(pugi::xml_node parent, const char* name, Visit visit) {
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+        if (detail::SameName(child.name(), name)) visit(child);
+    }
+}
+
 // Reads the numbers of one shape; every problem becomes a FrameError naming the shape.
 class ShapeReader {
   public:
@@ -65,9 +74,8 @@ class ShapeReader {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
         PointPairs pairs(*this, points);
-        for (pugi::xml_node point : node_.children("Point")) {
-            pairs.Add(point.text().as_string(""));
-        }
+        ForEachChildNamed(node_, "Point",
+                          [&](pugi::xml_node point) { pairs.Add(point.text().as_string("")); });
         pairs.Finish();
         return points;
     }
@@ -76,9 +84,8 @@ class ShapeReader {
     std::vector<Point> PointsIn(const char* container) const {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
-        for (pugi::xml_node child : node_.children(container)) {
-            AppendDescendantPoints(child, points);
-        }
+        ForEachChildNamed(node_, container,
+                          [&](pugi::xml_node child) { AppendDescendantPoints(child, points); });
         return points;
     }
 
