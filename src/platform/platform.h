@@ -73,6 +73,9 @@ void PrepareToFill(void* buffer, std::size_t size) noexcept;
 
 // Writing, for output files that appear complete or not at all. Each throws SystemError.
 //
+// Whether nothing at all is at `path`, not even a dangling link: a new file to create. False
+// when that is not certain.
+bool NothingAt(const std::string& path);
 // A descriptor for writing straight to what `path` names when it is nothing to replace (a device,
 // FIFO, socket or an open descriptor of the process such as /dev/stdout), or -1 when it is a
 // regular file or does not exist.

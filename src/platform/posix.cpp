@@ -208,6 +208,12 @@ std::size_t Read(int fd, char* into, std::size_t room) {
     }
 }
 
+bool NothingAt(const std::string& path) {
+    if (DescriptorNamedBy(path)) return false;
+    struct stat status {};
+    return lstat(path.c_str(), &status) != 0 && errno == ENOENT;
+}
+
 int OpenDirectly(const std::string& path) {
     if (const std::optional<int> fd = DescriptorNamedBy(path)) return DuplicateDescriptor(*fd);
     struct stat status {};

@@ -171,6 +171,8 @@ std::size_t Read(int fd, char* into, std::size_t room) {
 }
 
 // Windows has no FIFOs or sockets to write to by path; every output file is replaced.
+bool NothingAt(const std::string&) { return false; }
+
 int OpenDirectly(const std::string& path) {
     if (IsFolder(Wide(path))) throw SystemError{EISDIR};
     return -1;

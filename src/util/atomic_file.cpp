@@ -62,9 +62,14 @@ int CreateTemporary(const std::string& folder, std::string& name) {
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     try {
-        fd_ = platform::OpenDirectly(path_);
-        if (fd_ < 0) {
-            OpenTemporaryFor(platform::FinalTarget(path_));
+        if (platform::NothingAt(path_)) {
+            // The usual case, a new file, settled by one look at the path: there is no link to
+            // follow and nothing whose attributes to keep.
+            fd_ = CreateTemporary(platform::FolderOf(path_), temporary_);
+            target_ = path_;
+        } else {
+            fd_ = platform::OpenDirectly(path_);
+            if (fd_ < 0) OpenTemporaryFor(platform::FinalTarget(path_));
         }
     } catch (const SystemError& error) {
         Discard();
