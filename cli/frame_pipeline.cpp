@@ -51,8 +51,9 @@ std::size_t HeldBytes(const FrameItem& item) {
         }
         for (const Mark& mark : item.frame->marks) {
             bytes += sizeof(Mark);
-            for (const std::vector<Point>& part : mark.parts)
+            for (const std::vector<Point>& part : mark.parts) {
                 bytes += part.capacity() * sizeof(Point);
+            }
         }
     }
     return bytes;

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -153,26 +154,38 @@ TEST(DatasetWriter, LargeDataSetsComeOutWholeInOrder) {
     for (int i = 0; i < 250000; ++i) {
         large.regions[0].outline.push_back({i + 0.125, 1e5 - i - 0.375});
     }
-    const test::TempDir dir;
-    const std::string path = dir.File("large.json");
-    DatasetCatalog catalog({});
-    DatasetWriter writer(path, catalog);
     constexpr int kFrames = 6;  // about 5 MB of annotations each
-    for (int i = 0; i < kFrames; ++i) {
-        large.regions[0].index = std::to_string(i);
-        writer.Add(catalog.Admit(large, FrameSource::File("large.xml")));
-    }
-    writer.Commit();
-    const std::string text = test::ReadFile(path);
-    const Json data = Json::parse(text);
-    EXPECT_EQ(text, data.dump() + "\n");
-    ASSERT_EQ(data["annotations"].size(), static_cast<std::size_t>(kFrames));
-    for (int i = 0; i < kFrames; ++i) {
-        const Json& annotation = data["annotations"][i];
-        EXPECT_EQ(annotation["id"], i + 1);
-        EXPECT_EQ(annotation["attributes"]["index"], std::to_string(i));
-        EXPECT_EQ(annotation["segmentation"][0].size(), 500000u);
-        EXPECT_EQ(annotation["segmentation"][0].back(), 1e5 - 249999 - 0.375);
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "two splits" : "one file");
+        const test::TempDir dir;
+        DatasetOptions options;
+        if (split) options.splits = {{"a", 0.5}, {"b", 0.5}};
+        DatasetCatalog catalog(options);
+        DatasetWriter writer(dir.File("large.json"), catalog);
+        std::map<std::string, std::vector<int>> indexes;  // per file, in order
+        for (int i = 0; i < kFrames; ++i) {
+            large.regions[0].index = std::to_string(i);
+            const DatasetFrame frame =
+                catalog.Admit(large, FrameSource::File("large-" + std::to_string(i) + ".xml"));
+            writer.Add(frame);
+            indexes[frame.split].push_back(i);
+        }
+        writer.Commit();
+        for (const DatasetWriter::FileSummary& file : writer.files()) {
+            SCOPED_TRACE(file.path);
+            const std::string text = test::ReadFile(file.path);
+            const Json data = Json::parse(text);
+            EXPECT_EQ(text, data.dump() + "\n");
+            const std::vector<int>& expected = indexes[file.split];
+            ASSERT_EQ(data["annotations"].size(), expected.size());
+            for (std::size_t k = 0; k < expected.size(); ++k) {
+                const Json& annotation = data["annotations"][k];
+                EXPECT_EQ(annotation["id"], k + 1);
+                EXPECT_EQ(annotation["attributes"]["index"], std::to_string(expected[k]));
+                EXPECT_EQ(annotation["segmentation"][0].size(), 500000u);
+                EXPECT_EQ(annotation["segmentation"][0].back(), 1e5 - 249999 - 0.375);
+            }
+        }
     }
 }
 

@@ -111,12 +111,15 @@ void WriteCategories(JsonWriter& out, const std::vector<Category>& categories) {
     out.EndArray();
 }
 
-// Annotations wait until the images are complete: the first few megabytes in memory, which
-// spares small data sets a temporary file, the rest in an unnamed temporary file, so that memory
-// does not grow with the data set.
+// Memory for annotations that wait, shared by the files of all splits; past it they wait in
+// temporary files, so that memory does not grow with the data set.
+constexpr std::size_t kSpoolMemory = std::size_t{16} << 20;
+
+// Annotations wait until the images are complete: the first megabytes in memory, which spares
+// small data sets a temporary file, the rest in an unnamed temporary file.
 class Spool {
   public:
-    Spool() = default;
+    explicit Spool(std::size_t inMemory) : inMemory_(inMemory) {}
     ~Spool() {
         if (file_) std::fclose(file_);
     }
@@ -124,10 +127,10 @@ class Spool {
     Spool& operator=(const Spool&) = delete;
 
     void Write(const std::string& bytes) {
-        if (!file_ && memory_.size() + bytes.size() <= kInMemory) {
+        if (!file_ && memory_.size() + bytes.size() <= inMemory_) {
             // Reserved whole at once: pages that are never written cost nothing, and the text is
             // never copied to grow.
-            if (memory_.capacity() < kInMemory) memory_.reserve(kInMemory);
+            if (memory_.capacity() < inMemory_) memory_.reserve(inMemory_);
             memory_ += bytes;
             return;
         }
@@ -156,8 +159,7 @@ class Spool {
     }
 
   private:
-    static constexpr std::size_t kInMemory = std::size_t{16} << 20;
-
+    const std::size_t inMemory_;
     std::string memory_;
     std::FILE* file_ = nullptr;
 };
@@ -181,9 +183,10 @@ std::size_t PreparedAnnotations::bytes() const {
 }
 
 struct DatasetWriter::SplitFile {
-    SplitFile(const std::string& path, std::string splitName, int indent)
+    SplitFile(const std::string& path, std::string splitName, int indent, std::size_t spoolMemory)
         : split(std::move(splitName)),
           output(path),
+          annotations(spoolMemory),
           entryBreak(Layout(indent).Break(kEntryDepth)),
           image(indent, kEntryDepth),
           annotation(indent, kEntryDepth) {
@@ -225,11 +228,11 @@ DatasetWriter::DatasetWriter(const std::string& path, const DatasetCatalog& cata
     : catalog_(catalog), indent_(indent) {
     const std::vector<SplitShare>& splits = catalog.options().splits;
     if (splits.empty()) {
-        files_.push_back(std::make_unique<SplitFile>(path, "", indent_));
+        files_.push_back(std::make_unique<SplitFile>(path, "", indent_, kSpoolMemory));
     }
     for (const SplitShare& split : splits) {
-        files_.push_back(
-            std::make_unique<SplitFile>(SplitPath(path, split.name), split.name, indent_));
+        files_.push_back(std::make_unique<SplitFile>(SplitPath(path, split.name), split.name,
+                                                     indent_, kSpoolMemory / splits.size()));
     }
 }
 
