@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "annoxml/dataset.h"
@@ -113,13 +114,14 @@ void WriteCategories(JsonWriter& out, const std::vector<Category>& categories) {
 
 // Memory for annotations that wait, shared by the files of all splits; past it they wait in
 // temporary files, so that memory does not grow with the data set.
-constexpr std::size_t kSpoolMemory = std::size_t{16} << 20;
+constexpr std::size_t kSpoolMemory = std::size_t{12} << 20;
 
 // Annotations wait until the images are complete: the first megabytes in memory, which spares
 // small data sets a temporary file, the rest in an unnamed temporary file.
 class Spool {
   public:
-    explicit Spool(std::size_t inMemory) : inMemory_(inMemory) {}
+    // `memoryLeft` is shared by the spools of one writer.
+    explicit Spool(std::shared_ptr<std::size_t> memoryLeft) : memoryLeft_(std::move(memoryLeft)) {}
     ~Spool() {
         if (file_) std::fclose(file_);
     }
@@ -127,11 +129,12 @@ class Spool {
     Spool& operator=(const Spool&) = delete;
 
     void Write(const std::string& bytes) {
-        if (!file_ && memory_.size() + bytes.size() <= inMemory_) {
+        if (!file_ && bytes.size() <= *memoryLeft_) {
             // Reserved whole at once: pages that are never written cost nothing, and the text is
             // never copied to grow.
-            if (memory_.capacity() < inMemory_) memory_.reserve(inMemory_);
+            if (memory_.capacity() < kSpoolMemory) memory_.reserve(kSpoolMemory);
             memory_ += bytes;
+            *memoryLeft_ -= bytes.size();
             return;
         }
         if (!file_) {
@@ -159,7 +162,7 @@ class Spool {
     }
 
   private:
-    const std::size_t inMemory_;
+    std::shared_ptr<std::size_t> memoryLeft_;
     std::string memory_;
     std::FILE* file_ = nullptr;
 };
@@ -183,10 +186,11 @@ std::size_t PreparedAnnotations::bytes() const {
 }
 
 struct DatasetWriter::SplitFile {
-    SplitFile(const std::string& path, std::string splitName, int indent, std::size_t spoolMemory)
+    SplitFile(const std::string& path, std::string splitName, int indent,
+              std::shared_ptr<std::size_t> spoolMemory)
         : split(std::move(splitName)),
           output(path),
-          annotations(spoolMemory),
+          annotations(std::move(spoolMemory)),
           entryBreak(Layout(indent).Break(kEntryDepth)),
           image(indent, kEntryDepth),
           annotation(indent, kEntryDepth) {
@@ -227,12 +231,13 @@ std::string SplitPath(const std::string& path, const std::string& split) {
 DatasetWriter::DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent)
     : catalog_(catalog), indent_(indent) {
     const std::vector<SplitShare>& splits = catalog.options().splits;
+    const auto spoolMemory = std::make_shared<std::size_t>(kSpoolMemory);
     if (splits.empty()) {
-        files_.push_back(std::make_unique<SplitFile>(path, "", indent_, kSpoolMemory));
+        files_.push_back(std::make_unique<SplitFile>(path, "", indent_, spoolMemory));
     }
     for (const SplitShare& split : splits) {
         files_.push_back(std::make_unique<SplitFile>(SplitPath(path, split.name), split.name,
-                                                     indent_, kSpoolMemory / splits.size()));
+                                                     indent_, spoolMemory));
     }
 }
 
