@@ -65,7 +65,7 @@ class ReorderWindow {
   public:
     ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window,
                   const PipelineOptions& options)
-        : sources_(sources), slots_(window), options_(options) {}
+        : sources_(sources), slots_(window), slotBytes_(window), options_(options) {}
 
     // Reads items until the sources run out or a stop signal arrives.
     void Read() {
@@ -105,13 +105,17 @@ class ReorderWindow {
         const std::size_t count = claimed_ - first;
         lock.unlock();
         FrameItem items[kClaimedAtOnce];
+        std::size_t bytes[kClaimedAtOnce] = {};
         for (std::size_t i = 0; i < count; ++i) {
             items[i] = ReadItem(sources_[first + i], options_);
+            bytes[i] = HeldBytes(items[i]);
         }
         lock.lock();
         for (std::size_t i = 0; i < count; ++i) {
-            held_ += HeldBytes(items[i]);
-            slots_[(first + i) % slots_.size()] = std::move(items[i]);
+            const std::size_t slot = (first + i) % slots_.size();
+            held_ += bytes[i];
+            slotBytes_[slot] = bytes[i];
+            slots_[slot] = std::move(items[i]);
         }
         if (consumerWaiting_ && Deliverable()) ready_.notify_one();
     }
@@ -139,7 +143,7 @@ class ReorderWindow {
         }
         for (std::optional<FrameItem>* slot = &slots_[delivered_ % slots_.size()]; *slot;
              slot = &slots_[delivered_ % slots_.size()]) {
-            held_ -= HeldBytes(**slot);
+            held_ -= slotBytes_[delivered_ % slots_.size()];
             taken_.push_back(std::move(**slot));
             slot->reset();
             ++delivered_;
@@ -168,6 +172,7 @@ class ReorderWindow {
 
     const std::vector<FrameSource>& sources_;
     std::vector<std::optional<FrameItem>> slots_;
+    std::vector<std::size_t> slotBytes_;  // HeldBytes of each slot's item
     const PipelineOptions& options_;
     std::mutex mutex_;
     std::condition_variable ready_;

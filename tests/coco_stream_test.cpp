@@ -364,6 +364,27 @@ TEST(StreamedConversion, WhatTheScannerLeavesToTheParser) {
     }
 }
 
+// Character data is searched sixteen bytes at a time: a reference or a '>' at any place of a
+// long text, up to its last byte, is still found, and the document left to the parser.
+TEST(StreamedConversion, LongTextsStopAtEveryPlace) {
+    const std::string head =
+        "<A><User Time=\"t\"/><LabelList><Label LabelType=\"p\"/></LabelList>"
+        "<Polygon Label=\"p\"><Point>1,2</Point><Point>3,4</Point><Point>";
+    const std::string tail = "5,7</Point></Polygon></A>";
+    TempDir dir;
+    for (std::size_t at = 0; at <= 40; ++at) {
+        for (const std::string stop : {"&#32;", ">"}) {
+            const std::string xml =
+                head + std::string(at, ' ') + stop + std::string(40 - at, ' ') + tail;
+            const std::string name = "'" + stop + "' after " + std::to_string(at) + " spaces";
+            EXPECT_FALSE(Scans(xml)) << name;
+            ExpectSameOutcome(dir.Write("in.xml", xml), name);
+        }
+        const std::string plain = head + std::string(at, ' ') + tail;
+        EXPECT_TRUE(Scans(plain)) << at << " spaces";
+    }
+}
+
 TEST(StreamedConversion, SameOutcomeAsTheTreeForRandomDocuments) {
     TempDir dir;
     std::map<std::string, int> seen;  // error kind, or "written" and "reported"
