@@ -151,7 +151,7 @@ std::string WrittenNumber(double value) {
 
 // Short decimals take a shortcut past Grisu2; it must give the library's digits for every one,
 // wherever the decimal lies in its double's rounding interval, and near powers of two, whose
-// interval is narrower below than above.
+// interval is narrower below than above; values just beside them must not take it.
 TEST(JsonWriter, NumbersAsTheLibraryWritesThem) {
     std::mt19937_64 random(3);
     char text[64];
@@ -160,6 +160,11 @@ TEST(JsonWriter, NumbersAsTheLibraryWritesThem) {
         if (i % 8 == 7) {
             const double power = std::ldexp(1.0, static_cast<int>(random() % 90) - 40);
             value = i % 16 == 7 ? power : std::nextafter(power, random() % 2 ? 0.0 : 1e300);
+        } else if (i % 8 == 6) {
+            // A few ulps beside a short decimal, and values like a sampled outline's vertices.
+            const double decimal = static_cast<double>(random() % 100000000) / 1e4;
+            value = i % 16 == 6 ? std::nextafter(std::nextafter(decimal, 0.0), 0.0)
+                                : 320 + 100 * std::cos(static_cast<double>(random() % 4096));
         } else {
             const int digits = 1 + static_cast<int>(random() % 15);
             const int places = static_cast<int>(random() % 10);
