@@ -291,6 +291,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
     FrameBuilder(const std::string& source, std::vector<std::string>* problems)
         : problems_(problems) {
         frame_.source = source;
+        regionNodes_.reserve(kUsualShapes);
     }
 
     bool for_each(pugi::xml_node& node) override {
@@ -335,6 +336,9 @@ class FrameBuilder : public pugi::xml_tree_walker {
     }
 
   private:
+    // Room for the shapes of most frames, so that adding them does not move the list.
+    static constexpr std::size_t kUsualShapes = 8;
+
     template <typename Step>
     void Attempt(Step step) {
         if (!problems_) {
@@ -439,26 +443,26 @@ class FrameBuilder : public pugi::xml_tree_walker {
     // Every output is UTF-8 text; a file whose bytes are not fails here, naming where.
     void CheckText() const {
         const auto check = [this](std::initializer_list<const std::string*> texts,
-                                  const std::string& where) {
+                                  const char* where) {
             for (const std::string* text : texts) {
                 if (!detail::IsValidUtf8(*text)) {
-                    Fail(where + "text that is not valid UTF-8");
+                    Fail(std::string(where) + ": text that is not valid UTF-8");
                 }
             }
         };
-        check({&frame_.fileName, &frame_.user, &frame_.captured}, "ImageInformation or User: ");
-        for (const Label& label : frame_.labels) check({&label.name, &label.color}, "LabelList: ");
+        check({&frame_.fileName, &frame_.user, &frame_.captured}, "ImageInformation or User");
+        for (const Label& label : frame_.labels) check({&label.name, &label.color}, "LabelList");
         for (const Mask& mask : frame_.masks) {
-            check({&mask.index, &mask.description, &mask.color}, "Mask: ");
+            check({&mask.index, &mask.description, &mask.color}, "Mask");
         }
         for (const Region& region : frame_.regions) {
             check({&region.index, &region.label, &region.description, &region.color,
                    region.mask ? &*region.mask : &region.index},
-                  std::string(KindName(region.kind)) + ": ");
+                  KindName(region.kind));
         }
         for (const Mark& mark : frame_.marks) {
             check({&mark.index, &mark.label, &mark.description, &mark.color, &mark.text},
-                  std::string(KindName(mark.kind)) + ": ");
+                  KindName(mark.kind));
         }
     }
 
