@@ -53,7 +53,9 @@ int RunDataset(const DatasetArgs& args) {
         args.frames,
         [&](FrameItem& item) {
             if (item.frame) {
-                writer->Add(catalog.Admit(std::move(*item.frame), *item.source), item.annotations);
+                DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
+                writer->Add(admitted, item.annotations);
+                item.frame = std::move(admitted.frame);  // freed by the thread that read it
             }
             return std::string();
         },

@@ -25,6 +25,8 @@ constexpr std::size_t kWindowPerThread = 32;
 // ...and bytes: large frames take a few slots each, so that memory stays bounded.
 constexpr std::size_t kHeldBytesBudget = std::size_t{64} << 20;
 constexpr auto kSignalPoll = std::chrono::milliseconds(50);
+// Items that hold less go back to the thread that read them to be freed there (see Retire).
+constexpr std::size_t kReturnedItemBytes = std::size_t{1} << 20;
 
 FrameItem ReadItem(const FrameSource& source, const PipelineOptions& options) {
     FrameItem item;
@@ -63,12 +65,19 @@ std::size_t HeldBytes(const FrameItem& item) {
 // window. A reader claims position i only once i is within the window of the consumer.
 class ReorderWindow {
   public:
-    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window,
+    // `readers` threads call Read(1) to Read(readers); the consumer counts as reader 0.
+    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window, std::size_t readers,
                   const PipelineOptions& options)
-        : sources_(sources), slots_(window), slotBytes_(window), options_(options) {}
+        : sources_(sources),
+          slots_(window),
+          slotBytes_(window),
+          slotReaders_(window),
+          spent_(readers + 1),
+          freeing_(readers + 1),
+          options_(options) {}
 
     // Reads items until the sources run out or a stop signal arrives.
-    void Read() {
+    void Read(std::size_t reader) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
             while (!Claimable() && StopSignal() == 0) {
@@ -79,7 +88,7 @@ class ReorderWindow {
             if (StopSignal() != 0 || claimed_ == sources_.size()) {
                 return;
             }
-            ReadClaimed(lock, kClaimedAtOnce);
+            ReadClaimed(lock, kClaimedAtOnce, reader);
         }
     }
 
@@ -88,22 +97,41 @@ class ReorderWindow {
     // one by one without the lock.
     std::optional<FrameItem> Next() {
         if (taken_.empty() && !TakeReadyRun()) return std::nullopt;
-        std::optional<FrameItem> item = std::move(taken_.front());
+        std::optional<FrameItem> item = std::move(taken_.front().item);
+        nextReader_ = taken_.front().reader;
+        nextBytes_ = taken_.front().bytes;
         taken_.pop_front();
         return item;
+    }
+
+    // Disposes of the item Next() returned last. Memory is freed by the thread that allocated it:
+    // the allocator then takes no lock that another thread holds, where a reading thread would
+    // contend with the consumer freeing its items for every file.
+    void Retire(FrameItem&& item) {
+        if (nextReader_ == 0 || nextBytes_ >= kReturnedItemBytes) return;
+        retired_.push_back({std::move(item), nextReader_, 0});
     }
 
   private:
     static constexpr std::size_t kClaimedAtOnce = 2;
 
+    struct Slot {
+        FrameItem item;
+        std::size_t reader;
+        std::size_t bytes;
+    };
+
     // Claims up to `most` positions (the lock held and Claimable()), reads their items without
     // the lock, and stores them. Positions are claimed and stored a few at a time, so that the
     // lock is taken less often than per file.
-    void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t most) {
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t most, std::size_t reader) {
         const std::size_t first = claimed_;
         claimed_ += std::min({most, FreeSlots(), sources_.size() - claimed_});
         const std::size_t count = claimed_ - first;
+        std::vector<FrameItem>& spent = freeing_[reader];
+        spent.swap(spent_[reader]);
         lock.unlock();
+        spent.clear();  // keeps its capacity for the next swap
         FrameItem items[kClaimedAtOnce];
         std::size_t bytes[kClaimedAtOnce] = {};
         for (std::size_t i = 0; i < count; ++i) {
@@ -115,6 +143,7 @@ class ReorderWindow {
             const std::size_t slot = (first + i) % slots_.size();
             held_ += bytes[i];
             slotBytes_[slot] = bytes[i];
+            slotReaders_[slot] = reader;
             slots_[slot] = std::move(items[i]);
         }
         if (consumerWaiting_ && Deliverable()) ready_.notify_one();
@@ -124,6 +153,10 @@ class ReorderWindow {
     // one itself rather than wait, and waits only when there is nothing it may claim.
     bool TakeReadyRun() {
         std::unique_lock<std::mutex> lock(mutex_);
+        for (Slot& retired : retired_) {
+            spent_[retired.reader].push_back(std::move(retired.item));
+        }
+        retired_.clear();
         if (delivered_ == sources_.size()) {
             return false;
         }
@@ -132,7 +165,7 @@ class ReorderWindow {
                 return false;
             }
             if (StopSignal() == 0 && claimed_ < sources_.size() && Claimable()) {
-                ReadClaimed(lock, 1);
+                ReadClaimed(lock, 1, 0);
                 continue;
             }
             consumerWaiting_ = true;
@@ -143,8 +176,9 @@ class ReorderWindow {
         }
         for (std::optional<FrameItem>* slot = &slots_[delivered_ % slots_.size()]; *slot;
              slot = &slots_[delivered_ % slots_.size()]) {
-            held_ -= slotBytes_[delivered_ % slots_.size()];
-            taken_.push_back(std::move(**slot));
+            const std::size_t index = delivered_ % slots_.size();
+            held_ -= slotBytes_[index];
+            taken_.push_back({std::move(**slot), slotReaders_[index], slotBytes_[index]});
             slot->reset();
             ++delivered_;
         }
@@ -172,7 +206,11 @@ class ReorderWindow {
 
     const std::vector<FrameSource>& sources_;
     std::vector<std::optional<FrameItem>> slots_;
-    std::vector<std::size_t> slotBytes_;  // HeldBytes of each slot's item
+    std::vector<std::size_t> slotBytes_;    // HeldBytes of each slot's item
+    std::vector<std::size_t> slotReaders_;  // the thread that read each slot's item
+    // Per reader, items consumed and waiting to be freed on that reader's thread.
+    std::vector<std::vector<FrameItem>> spent_;
+    std::vector<std::vector<FrameItem>> freeing_;  // each reader's own, emptied without the lock
     const PipelineOptions& options_;
     std::mutex mutex_;
     std::condition_variable ready_;
@@ -182,7 +220,11 @@ class ReorderWindow {
     std::size_t waitingReaders_ = 0;
     std::size_t held_ = 0;  // HeldBytes of the items in slots_
     bool consumerWaiting_ = false;
-    std::deque<FrameItem> taken_;  // the consumer's own, taken out of the window
+    // The consumer's own: items taken out of the window, and those consumed and to be returned.
+    std::deque<Slot> taken_;
+    std::vector<Slot> retired_;
+    std::size_t nextReader_ = 0;
+    std::size_t nextBytes_ = 0;
 };
 
 std::string Consumed(const FrameConsumer& consume, FrameItem& item) {
@@ -335,11 +377,11 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
     const StopOnSignals stopOnSignals;
     const std::size_t threadCount =
         std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
-    ReorderWindow window(sources, threadCount * kWindowPerThread, options);
+    ReorderWindow window(sources, threadCount * kWindowPerThread, threadCount - 1, options);
     // The consuming thread reads too, so -j N runs N threads in all.
     std::vector<std::thread> readers;
     for (std::size_t i = 1; i < threadCount; ++i) {
-        readers.emplace_back([&window] { window.Read(); });
+        readers.emplace_back([&window, i] { window.Read(i); });
     }
 
     BatchSummary summary;
@@ -354,6 +396,7 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
         bar.Report(
             (report ? "annoxml: " + item->source->path + ": " + error + "\n" : "") + item->lines,
             summary.converted + summary.failed);
+        window.Retire(std::move(*item));
     }
     for (std::thread& reader : readers) {
         reader.join();

@@ -51,7 +51,9 @@ int RunYolo(const YoloArgs& args) {
     const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
         if (item.frame) {
             writer.CheckImage(DatasetFileName(*item.source, *item.frame));
-            writer.Write(catalog.Admit(std::move(*item.frame), *item.source), catalog.categories());
+            DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
+            writer.Write(admitted, catalog.categories());
+            item.frame = std::move(admitted.frame);  // freed by the thread that read it
         }
         return "";
     });
