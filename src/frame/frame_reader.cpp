@@ -291,7 +291,8 @@ class FrameBuilder : public pugi::xml_tree_walker {
     FrameBuilder(const std::string& source, std::vector<std::string>* problems)
         : problems_(problems) {
         frame_.source = source;
-        regionNodes_.reserve(kUsualShapes);
+        frame_.regions.reserve(kUsualRegions);
+        regionNodes_.reserve(kUsualRegions);
     }
 
     bool for_each(pugi::xml_node& node) override {
@@ -336,8 +337,9 @@ class FrameBuilder : public pugi::xml_tree_walker {
     }
 
   private:
-    // Room for the shapes of most frames, so that adding them does not move the list.
-    static constexpr std::size_t kUsualShapes = 8;
+    // Room for the regions of most frames, so that adding them does not move the list; a list
+    // of this size is still one the allocator keeps per thread.
+    static constexpr std::size_t kUsualRegions = 4;
 
     template <typename Step>
     void Attempt(Step step) {
@@ -394,9 +396,22 @@ class FrameBuilder : public pugi::xml_tree_walker {
         Region region;
         region.kind = kind;
         region.index = shape.index();
-        region.label = node.attribute("Label").value();
-        region.description = node.attribute("Description").value();
-        region.color = node.attribute("Color").value();
+        // One pass over the attributes; the first of a name counts, as attribute() finds it.
+        bool label = false, description = false, color = false;
+        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
+            const char* name = attribute.name();
+            if (!label && detail::SameName(name, "Label")) {
+                region.label = attribute.value();
+                label = true;
+            } else if (!description && detail::SameName(name, "Description")) {
+                region.description = attribute.value();
+                description = true;
+            } else if (!color && detail::SameName(name, "Color")) {
+                region.color = attribute.value();
+                color = true;
+            }
+        }
         const pugi::xml_node parent = node.parent();
         if (detail::SameName(parent.name(), "Mask")) {
             region.mask = parent.attribute("Index").value();
