@@ -140,9 +140,14 @@ TEST(DatasetWriter, PreparedAnnotationsWriteWhatAddingAloneWrites) {
     const DatasetFrame frame = catalog.Admit(TwoRegionFrame("a.png"), FrameSource::File("a.xml"));
     EXPECT_THROW(writer.Add(frame, PreparedAnnotations(frame.frame, 4)), std::invalid_argument);
     EXPECT_THROW(writer.Add(frame, PreparedAnnotations(Frame{}, 2)), std::invalid_argument);
+    // A preparation that fails part-way leaves nothing behind for the next on the same thread.
+    Frame badText = frame.frame;
+    badText.regions[1].description = "\xff";
+    EXPECT_THROW(PreparedAnnotations(badText, 2), nlohmann::json::type_error);
     writer.Add(frame, PreparedAnnotations(frame.frame, 2));
     writer.Commit();
     EXPECT_EQ(writer.files()[0].annotations, 2);
+    EXPECT_EQ(nlohmann::json::parse(test::ReadFile(dir.File("w.json")))["annotations"][0]["id"], 1);
 }
 
 // Past the first megabytes, annotations wait in a temporary file; the data set stays whole.

@@ -167,18 +167,60 @@ class Spool {
     std::FILE* file_ = nullptr;
 };
 
+// One writer per thread, kept from frame to frame: annotations are prepared for every frame, on
+// the threads that read them. One that grew large for a large frame is not kept.
+struct PreparingWriter {
+    static constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+
+    static JsonWriter& For(int indent) {
+        PreparingWriter& kept = Kept();
+        if (!kept.writer || kept.indent != indent) {
+            kept.writer = std::make_unique<JsonWriter>(indent, kEntryDepth);
+            kept.indent = indent;
+        }
+        kept.writer->Clear();
+        return *kept.writer;
+    }
+
+    static void Done() {
+        PreparingWriter& kept = Kept();
+        if (kept.writer && kept.writer->text().size() > kKeptBytes) kept.writer.reset();
+    }
+
+  private:
+    static PreparingWriter& Kept() {
+        thread_local PreparingWriter kept;
+        return kept;
+    }
+
+    std::unique_ptr<JsonWriter> writer;
+    int indent = 0;
+};
+
 }  // namespace
 
 PreparedAnnotations::PreparedAnnotations(const Frame& frame, int indent) : indent_(indent) {
-    JsonWriter writer(indent, kEntryDepth);
+    // Each region's annotation with placeholder ids, one after another; the ids, all alike, are
+    // then left out.
+    JsonWriter& writer = PreparingWriter::For(indent);
+    std::size_t idsLength = 0;
+    ends_.reserve(frame.regions.size());
     for (const Region& region : frame.regions) {
-        writer.Clear();
+        const std::size_t start = writer.text().size();
         WriteAnnotationIds(writer, 0, 0, 0);
-        const std::size_t idsEnd = writer.text().size();
+        idsLength = writer.text().size() - start;
         WriteAnnotationBody(writer, region);
-        bodies_.append(writer.text().substr(idsEnd));
-        ends_.push_back(bodies_.size());
+        ends_.push_back(writer.text().size());
     }
+    const std::string_view text = writer.text();
+    bodies_.reserve(text.size() - ends_.size() * idsLength);
+    std::size_t start = 0;
+    for (std::size_t& end : ends_) {
+        bodies_.append(text.substr(start + idsLength, end - start - idsLength));
+        start = end;
+        end = bodies_.size();
+    }
+    PreparingWriter::Done();
 }
 
 std::size_t PreparedAnnotations::bytes() const {
