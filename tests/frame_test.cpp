@@ -279,6 +279,10 @@ const FailureCase kFailures[] = {
      Document("<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>1x,0</Point>"
               "<Point>0,3</Point></Polygon>"),
      "Polygon with Index 1: \"1x\" is not a number"},
+    {"two signs",
+     Document("<Polygon Index='1' Label='Polyp'><Point>0,0</Point><Point>+-1,0</Point>"
+              "<Point>0,3</Point></Polygon>"),
+     "Polygon with Index 1: \"+-1\" is not a number"},
     {"empty coordinate",
      Document("<Polygon Index='1' Label='Polyp'><Point>0,,0</Point><Point>1,0</Point>"
               "<Point>0,3</Point></Polygon>"),

@@ -25,6 +25,8 @@ std::optional<double> ParseNumber(std::string_view text) {
     text = Trimmed(text);
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
+        // One sign only: "+-4" is no number, though "-4" after it would read.
+        if (!text.empty() && text.front() == '-') return std::nullopt;
     }
     if (text.empty() || text.front() == '+') {
         return std::nullopt;
