@@ -115,7 +115,8 @@ class ReorderWindow {
   private:
     static constexpr std::size_t kClaimedAtOnce = 2;
 
-    struct Slot {
+    // An item out of the window, with the thread that read it and its HeldBytes.
+    struct TakenItem {
         FrameItem item;
         std::size_t reader;
         std::size_t bytes;
@@ -153,7 +154,7 @@ class ReorderWindow {
     // one itself rather than wait, and waits only when there is nothing it may claim.
     bool TakeReadyRun() {
         std::unique_lock<std::mutex> lock(mutex_);
-        for (Slot& retired : retired_) {
+        for (TakenItem& retired : retired_) {
             spent_[retired.reader].push_back(std::move(retired.item));
         }
         retired_.clear();
@@ -221,8 +222,8 @@ class ReorderWindow {
     std::size_t held_ = 0;  // HeldBytes of the items in slots_
     bool consumerWaiting_ = false;
     // The consumer's own: items taken out of the window, and those consumed and to be returned.
-    std::deque<Slot> taken_;
-    std::vector<Slot> retired_;
+    std::deque<TakenItem> taken_;
+    std::vector<TakenItem> retired_;
     std::size_t nextReader_ = 0;
     std::size_t nextBytes_ = 0;
 };

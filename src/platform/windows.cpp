@@ -127,11 +127,9 @@ double ReadDouble(const char* text, char** end) {
 void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
                       const std::function<void(std::string&& path)>& visit) {
     namespace fs = std::filesystem;
-    const std::string prefix =
-        std::strchr(kPathSeparators, folder.empty() ? '\0' : folder.back()) != nullptr &&
-                !folder.empty()
-            ? folder
-            : folder + "/";
+    const bool endsInSeparator =
+        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
+    const std::string prefix = endsInSeparator ? folder : folder + "/";
     const fs::path root(Wide(folder));
     std::error_code error;
     fs::recursive_directory_iterator entries(root, error);
