@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -157,6 +158,31 @@ TEST(FrameGeometry, CircleOutlineStaysWithinAQuarterPixel) {
             const Point b = outline[(i + 1) % outline.size()];
             EXPECT_NEAR(std::hypot(a.x, a.y), radius, 1e-9);
             EXPECT_LE(radius - std::hypot((a.x + b.x) / 2, (a.y + b.y) / 2), 0.25);
+        }
+    }
+}
+
+// Vertex i of n is exactly the radius times cos and sin of 2*pi*i/n, whichever sizes came before:
+// the angles are computed once per vertex count, and counts past 256 are computed each time.
+TEST(FrameGeometry, CircleVerticesAreTheSampledAnglesExactly) {
+    for (const double radius : {10.0, 5000.0, 123.4, 10.0, 7000.0, 5000.0, 0.2}) {
+        SCOPED_TRACE(radius);
+        const std::string text = std::to_string(radius);
+        const Frame frame =
+            Read(Document("<Circle Index='1' Label='Polyp'><Center>0,0</Center><Point>" + text +
+                          ",0</Point></Circle>"));
+        const std::vector<Point>& outline = frame.regions.at(0).outline;
+        const double read = std::stod(text);
+        // Edges stray at most a quarter pixel from the circle: r * (1 - cos(pi / n)) <= 0.25.
+        const int n = std::max(8, static_cast<int>(std::ceil(kPi / std::acos(1 - 0.25 / read))));
+        ASSERT_EQ(outline.size(), static_cast<std::size_t>(n));
+        if (radius >= 5000) {
+            ASSERT_GT(n, 256);
+        }
+        for (int i = 0; i < n; ++i) {
+            const double t = 2 * kPi * i / n;
+            ASSERT_EQ(outline[i].x, read * std::cos(t)) << i;
+            ASSERT_EQ(outline[i].y, read * std::sin(t)) << i;
         }
     }
 }

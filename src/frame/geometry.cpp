@@ -13,21 +13,38 @@ constexpr int kMinVertices = 8;
 // stays within the tolerance.
 constexpr int kMaxVertices = 4096;
 
-// Vertex i of n on an ellipse with semi-axes a (along `direction`) and b, around `center`.
-Point OnEllipse(Point center, double a, double b, double cosAngle, double sinAngle, int i, int n) {
-    const double t = 2 * kPi * i / n;
-    const double u = a * std::cos(t);
-    const double v = b * std::sin(t);
-    return {center.x + u * cosAngle - v * sinAngle, center.y + u * sinAngle + v * cosAngle};
+// Outlines of shapes with at most this many vertices share their angles' cosines and sines.
+constexpr int kMaxSharedVertices = 256;
+
+// cos and sin of the angles 2*pi*i/n, i < n, as {x, y}: computed once per thread for each vertex
+// count of everyday sizes, since shapes of one size come by the thousand.
+const std::vector<Point>& UnitCircle(int n) {
+    thread_local std::vector<std::vector<Point>> shared(kMaxSharedVertices + 1);
+    thread_local std::vector<Point> large;
+    std::vector<Point>& angles = n <= kMaxSharedVertices ? shared[n] : large;
+    if (angles.size() != static_cast<std::size_t>(n)) {
+        angles.clear();
+        angles.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            const double t = 2 * kPi * i / n;
+            angles.push_back({std::cos(t), std::sin(t)});
+        }
+    }
+    return angles;
 }
 
+// The vertices of an ellipse around `center` with semi-axes a, along the direction (cosAngle,
+// sinAngle), and b.
 std::vector<Point> SampleEllipse(Point center, double a, double b, double cosAngle,
                                  double sinAngle) {
-    const int n = OutlineVertexCount(std::max(a, b));
+    const std::vector<Point>& angles = UnitCircle(OutlineVertexCount(std::max(a, b)));
     std::vector<Point> outline;
-    outline.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        outline.push_back(OnEllipse(center, a, b, cosAngle, sinAngle, i, n));
+    outline.reserve(angles.size());
+    for (const Point& angle : angles) {
+        const double u = a * angle.x;
+        const double v = b * angle.y;
+        outline.push_back(
+            {center.x + u * cosAngle - v * sinAngle, center.y + u * sinAngle + v * cosAngle});
     }
     return outline;
 }
