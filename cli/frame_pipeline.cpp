@@ -7,6 +7,7 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -28,18 +29,22 @@ constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 // Items that hold less go back to the thread that read them to be freed there (see Retire).
 constexpr std::size_t kReturnedItemBytes = std::size_t{1} << 20;
 
-FrameItem ReadItem(const FrameSource& source, const PipelineOptions& options) {
-    FrameItem item;
-    item.source = &source;
+// Items travel by pointer: they move from reader to window to consumer and back, and a frame
+// with all its strings is slow to move.
+using ItemPointer = std::unique_ptr<FrameItem>;
+
+ItemPointer ReadItem(const FrameSource& source, const PipelineOptions& options) {
+    auto item = std::make_unique<FrameItem>();
+    item->source = &source;
     try {
-        item.frame = ReadFrame(source.path, options.collectProblems ? &item.problems : nullptr);
-        if (options.prepare) options.prepare(item);
+        item->frame = ReadFrame(source.path, options.collectProblems ? &item->problems : nullptr);
+        if (options.prepare) options.prepare(*item);
     } catch (const FrameError& error) {
-        item.frame.reset();
-        item.error = error.detail();
+        item->frame.reset();
+        item->error = error.detail();
     } catch (const std::exception& error) {
-        item.frame.reset();
-        item.error = *error.what() ? error.what() : "unknown error";
+        item->frame.reset();
+        item->error = *error.what() ? error.what() : "unknown error";
     }
     return item;
 }
@@ -92,12 +97,12 @@ class ReorderWindow {
         }
     }
 
-    // The next item in input order; nullopt when all are delivered, or when stopped and
-    // everything claimed is delivered. Takes every item that is ready at once, and hands them out
-    // one by one without the lock.
-    std::optional<FrameItem> Next() {
-        if (taken_.empty() && !TakeReadyRun()) return std::nullopt;
-        std::optional<FrameItem> item = std::move(taken_.front().item);
+    // The next item in input order; null when all are delivered, or when stopped and everything
+    // claimed is delivered. Takes every item that is ready at once, and hands them out one by one
+    // without the lock.
+    ItemPointer Next() {
+        if (taken_.empty() && !TakeReadyRun()) return nullptr;
+        ItemPointer item = std::move(taken_.front().item);
         nextReader_ = taken_.front().reader;
         nextBytes_ = taken_.front().bytes;
         taken_.pop_front();
@@ -107,7 +112,7 @@ class ReorderWindow {
     // Disposes of the item Next() returned last. Memory is freed by the thread that allocated it:
     // the allocator then takes no lock that another thread holds, where a reading thread would
     // contend with the consumer freeing its items for every file.
-    void Retire(FrameItem&& item) {
+    void Retire(ItemPointer item) {
         if (nextReader_ == 0 || nextBytes_ >= kReturnedItemBytes) return;
         retired_.push_back({std::move(item), nextReader_, 0});
     }
@@ -117,7 +122,7 @@ class ReorderWindow {
 
     // An item out of the window, with the thread that read it and its HeldBytes.
     struct TakenItem {
-        FrameItem item;
+        ItemPointer item;
         std::size_t reader;
         std::size_t bytes;
     };
@@ -129,15 +134,15 @@ class ReorderWindow {
         const std::size_t first = claimed_;
         claimed_ += std::min({most, FreeSlots(), sources_.size() - claimed_});
         const std::size_t count = claimed_ - first;
-        std::vector<FrameItem>& spent = freeing_[reader];
+        std::vector<ItemPointer>& spent = freeing_[reader];
         spent.swap(spent_[reader]);
         lock.unlock();
         spent.clear();  // keeps its capacity for the next swap
-        FrameItem items[kClaimedAtOnce];
+        ItemPointer items[kClaimedAtOnce];
         std::size_t bytes[kClaimedAtOnce] = {};
         for (std::size_t i = 0; i < count; ++i) {
             items[i] = ReadItem(sources_[first + i], options_);
-            bytes[i] = HeldBytes(items[i]);
+            bytes[i] = HeldBytes(*items[i]);
         }
         lock.lock();
         for (std::size_t i = 0; i < count; ++i) {
@@ -175,12 +180,11 @@ class ReorderWindow {
             }
             consumerWaiting_ = false;
         }
-        for (std::optional<FrameItem>* slot = &slots_[delivered_ % slots_.size()]; *slot;
+        for (ItemPointer* slot = &slots_[delivered_ % slots_.size()]; *slot;
              slot = &slots_[delivered_ % slots_.size()]) {
             const std::size_t index = delivered_ % slots_.size();
             held_ -= slotBytes_[index];
-            taken_.push_back({std::move(**slot), slotReaders_[index], slotBytes_[index]});
-            slot->reset();
+            taken_.push_back({std::move(*slot), slotReaders_[index], slotBytes_[index]});
             ++delivered_;
         }
         if (waitingReaders_ > 0) space_.notify_all();
@@ -206,12 +210,12 @@ class ReorderWindow {
     }
 
     const std::vector<FrameSource>& sources_;
-    std::vector<std::optional<FrameItem>> slots_;
+    std::vector<ItemPointer> slots_;
     std::vector<std::size_t> slotBytes_;    // HeldBytes of each slot's item
     std::vector<std::size_t> slotReaders_;  // the thread that read each slot's item
     // Per reader, items consumed and waiting to be freed on that reader's thread.
-    std::vector<std::vector<FrameItem>> spent_;
-    std::vector<std::vector<FrameItem>> freeing_;  // each reader's own, emptied without the lock
+    std::vector<std::vector<ItemPointer>> spent_;
+    std::vector<std::vector<ItemPointer>> freeing_;  // each reader's own, emptied without the lock
     const PipelineOptions& options_;
     std::mutex mutex_;
     std::condition_variable ready_;
@@ -387,7 +391,7 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 
     BatchSummary summary;
     ProgressBar bar(sources.size(), options.progressBar);
-    while (std::optional<FrameItem> item = window.Next()) {
+    while (ItemPointer item = window.Next()) {
         std::string error = Consumed(consume, *item);
         if (!item->error.empty()) {
             error = item->error;  // the consumer saw the read failure and may not repeat it
@@ -397,7 +401,7 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
         bar.Report(
             (report ? "annoxml: " + item->source->path + ": " + error + "\n" : "") + item->lines,
             summary.converted + summary.failed);
-        window.Retire(std::move(*item));
+        window.Retire(std::move(item));
     }
     for (std::thread& reader : readers) {
         reader.join();
