@@ -5,6 +5,10 @@
 
 Each case runs its programs in turn, RUNS times over (annoxml, floor, peer, annoxml, ...), and
 reports medians of the wall time and of the peak resident memory that /usr/bin/time -v gives.
+Before each case, written files are flushed and the machine is left alone for SETTLE_SECONDS:
+on the virtual machines this was measured on, creating thousands of files slows the processors
+for tens of seconds after, and a process busy on both of them (annoxml) more than one that is
+not (a floor).
 """
 import os
 import pathlib
@@ -17,6 +21,7 @@ import time
 
 BENCH = pathlib.Path(__file__).resolve().parent
 THREADS = "2"
+SETTLE_SECONDS = 30
 
 
 class Case:
@@ -29,6 +34,7 @@ def run(command, clean):
     for path in clean:
         shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else \
             pathlib.Path(path).unlink(missing_ok=True)
+    os.sync()  # nothing from earlier runs left to write back during this one
     start = time.perf_counter()
     done = subprocess.run(["/usr/bin/time", "-v", *command], stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
@@ -122,6 +128,8 @@ def main(build_dir, runs):
         rows = []
         for case in cases(build, work):
             print(f"measure: {case.name} ...", file=sys.stderr, flush=True)
+            os.sync()
+            time.sleep(SETTLE_SECONDS)
             rows.append((case.name, measure(case, runs)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
