@@ -160,7 +160,9 @@ void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view
         while (const dirent* entry = listing.Next()) {
             const std::string_view name = entry->d_name;
             if (name == "." || name == "..") continue;
-            std::string path = prefix;
+            std::string path;
+            path.reserve(prefix.size() + name.size());  // one allocation, not two
+            path += prefix;
             path += name;
             const unsigned char type = entry->d_type == DT_UNKNOWN ? TypeOf(path) : entry->d_type;
             if (type == DT_DIR) {
