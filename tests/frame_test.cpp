@@ -236,7 +236,13 @@ TEST(FrameReader, MarksKeepTheirPointsAndSubPartsAreNotShapes) {
         "<PolyLine Index=''><Point>0,0</Point></PolyLine>"
         "<Angle Index='5'><Point>1,1</Point><Point>2,1</Point><Point>2,2</Point></Angle>"
         "<FreehandPolyLine Index='6'><Points><Point>1,1</Point></Points></FreehandPolyLine>"
-        "<PointObject Index='7'><Point>4,4</Point></PointObject>"));
+        "<PointObject Index='7'><Point>4,4</Point></PointObject>"
+        "<Ruler Index='8'><StartPoint>0,0</StartPoint><EndPoint>3,4</EndPoint></Ruler>"
+        "<Deviation Index='9'><PolyLine><Point>0,0</Point></PolyLine>"
+        "<Angle><Point>1,1</Point><Point>2,2</Point></Angle></Deviation>"
+        // Names near those of shapes are no shapes.
+        "<Lines Index='10'><StartPoint>0,0</StartPoint></Lines><rectangle Index='11'/>"
+        "<_Circle Index='12'/><Poly Index='13'/><PolygonS Index='14'/>"));
     EXPECT_TRUE(frame.regions.empty());
     struct Expected {
         ShapeKind kind;
@@ -244,10 +250,11 @@ TEST(FrameReader, MarksKeepTheirPointsAndSubPartsAreNotShapes) {
         std::string text;
     };
     const std::vector<Expected> expected{
-        {ShapeKind::Line, {2}, ""},        {ShapeKind::ArrowText, {2}, "look"},
-        {ShapeKind::Text, {1}, "hi"},      {ShapeKind::CobbAngle, {2, 1}, ""},
-        {ShapeKind::Angle, {3}, ""},       {ShapeKind::FreehandPolyLine, {1}, ""},
-        {ShapeKind::PointObject, {1}, ""},
+        {ShapeKind::Line, {2}, ""},         {ShapeKind::ArrowText, {2}, "look"},
+        {ShapeKind::Text, {1}, "hi"},       {ShapeKind::CobbAngle, {2, 1}, ""},
+        {ShapeKind::Angle, {3}, ""},        {ShapeKind::FreehandPolyLine, {1}, ""},
+        {ShapeKind::PointObject, {1}, ""},  {ShapeKind::Ruler, {2}, ""},
+        {ShapeKind::Deviation, {1, 2}, ""},
     };
     ASSERT_EQ(frame.marks.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {

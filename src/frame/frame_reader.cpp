@@ -1,6 +1,8 @@
 // Reads a document into a Frame in one walk over its elements.
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -39,11 +41,36 @@ constexpr KindInfo kKinds[] = {
     {"Deviation", ShapeKind::Deviation, false},
 };
 
+constexpr std::size_t kMaxKindsPerInitial = 3;  // Polygon, PolyLine, PointObject
+
+// The kinds whose names begin with each capital letter, so that an element's name is compared
+// with three names at most instead of fifteen; -1 ends a list.
+using KindsByInitial = std::array<std::array<int, kMaxKindsPerInitial + 1>, 26>;
+
+constexpr KindsByInitial MakeKindsByInitial() {
+    KindsByInitial table{};
+    for (auto& kinds : table) {
+        for (int& kind : kinds) kind = -1;
+    }
+    for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+        auto& kinds = table[static_cast<std::size_t>(kKinds[i].name[0] - 'A')];
+        std::size_t end = 0;
+        while (kinds[end] != -1) ++end;
+        kinds[end] = static_cast<int>(i);
+    }
+    return table;
+}
+
+constexpr KindsByInitial kKindsByInitial = MakeKindsByInitial();
+
 const KindInfo* FindKind(const char* name) {
-    for (const KindInfo& info : kKinds) {
-        if (detail::SameName(name, info.name)) {
-            return &info;
-        }
+    const auto initial = static_cast<unsigned char>(name[0] - 'A');
+    if (initial >= kKindsByInitial.size()) {
+        return nullptr;
+    }
+    for (const int kind : kKindsByInitial[initial]) {
+        if (kind < 0) break;
+        if (detail::SameName(name, kKinds[kind].name)) return &kKinds[kind];
     }
     return nullptr;
 }
