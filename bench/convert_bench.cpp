@@ -1,18 +1,23 @@
-// Reading and converting a generated annotation file of 10,000 shapes (about 30 MB).
+// Reading and converting a generated annotation file of 10,000 shapes (about 30 MB), and
+// formatting the data-set annotations of small frames.
 //   cmake -S . -B build-bench -DANNOXML_BUILD_BENCH=ON && cmake --build build-bench -j
 //   build-bench/bench/annoxml_bench
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "annoxml/annoxml.h"
+#include "annoxml/dataset.h"
+#include "annoxml/frame.h"
 
 namespace {
 
@@ -107,6 +112,44 @@ void BM_ParsePoints(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ParsePoints)->Unit(benchmark::kMicrosecond);
+
+// The frame that `bench/generate.py tiny` writes as number n: a polygon, a rectangle, a circle
+// and a line.
+std::string TinyFrame(int n) {
+    const int x = n % 600, y = n % 400;
+    std::ostringstream xml;
+    xml << "<Annotation><ImageInformation><FileName>frame.png</FileName><Height>480</Height>"
+           "<Width>640</Width></ImageInformation><User UserID=\"bench\" Time=\"t\"/>"
+           "<LabelList><Label LabelType=\"Polyp\"/></LabelList>"
+           "<Mask Index=\"1\"><Polygon Index=\"1\" Label=\"Polyp\">"
+        << Point(x, y) << Point(x + 30, y + 5) << Point(x + 12, y + 40)
+        << "</Polygon></Mask><Rectangle Index=\"2\" Label=\"Polyp\">" << Point(x, y)
+        << Point(x + 20, y) << Point(x + 20, y + 20) << Point(x, y + 20)
+        << "</Rectangle><Circle Index=\"3\" Label=\"Polyp\"><Center>" << x + 50 << "," << y + 50
+        << "</Center>" << Point(x + 40, y + 50) << "</Circle><Line Index=\"4\">"
+        << "<StartPoint>" << x << "," << y << "</StartPoint><EndPoint>" << x + 9 << "," << y + 9
+        << "</EndPoint></Line></Annotation>";
+    return xml.str();
+}
+
+// What `dataset` formats for each frame on the thread that read it; the numbers are most of it.
+// The generator's frames repeat after 1,200.
+void BM_PrepareAnnotations(benchmark::State& state) {
+    std::vector<annoxml::Frame> frames;
+    for (int n = 0; n < 1200; ++n) {
+        pugi::xml_document doc;
+        const std::string xml = TinyFrame(n);
+        doc.load_buffer(xml.data(), xml.size());
+        frames.push_back(annoxml::ReadFrame(doc, "frame.xml"));
+    }
+    for (auto _ : state) {
+        for (const annoxml::Frame& frame : frames) {
+            benchmark::DoNotOptimize(annoxml::PreparedAnnotations(frame, -1));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));
+}
+BENCHMARK(BM_PrepareAnnotations)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
