@@ -113,8 +113,8 @@ void BM_ParsePoints(benchmark::State& state) {
 }
 BENCHMARK(BM_ParsePoints)->Unit(benchmark::kMicrosecond);
 
-// The frame that `bench/generate.py tiny` writes as number n: a polygon, a rectangle, a circle
-// and a line.
+// The shapes and coordinates of the frame that `bench/generate.py tiny` writes as number n: a
+// polygon in a mask, a rectangle, a circle and a line.
 std::string TinyFrame(int n) {
     const int x = n % 600, y = n % 400;
     std::ostringstream xml;

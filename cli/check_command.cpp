@@ -78,7 +78,7 @@ class Checker {
         if (item.frame) {
             RegionWarnings(*item.frame, findings);
             RepeatedIndexWarnings(*item.frame, findings);
-            Admit(std::move(*item.frame), *item.source, findings);
+            Admit(item, findings);
         }
         return Report(*item.source, findings, item.lines);
     }
@@ -87,14 +87,16 @@ class Checker {
     std::size_t warnings() const { return warnings_; }
 
   private:
-    void Admit(Frame frame, const FrameSource& source, std::vector<Finding>& findings) {
+    void Admit(FrameItem& item, std::vector<Finding>& findings) {
         try {
-            const DatasetFrame admitted = catalog_.Admit(std::move(frame), source);
-            const auto [first, added] = fileNames_.emplace(admitted.fileName, source.path);
-            if (!added) {
-                findings.push_back({false, "file_name \"" + admitted.fileName +
-                                               "\" is also the file_name of " + first->second});
-            }
+            UseAdmitted(catalog_, item, [&](const DatasetFrame& admitted) {
+                const auto [first, added] =
+                    fileNames_.emplace(admitted.fileName, item.source->path);
+                if (!added) {
+                    findings.push_back({false, "file_name \"" + admitted.fileName +
+                                                   "\" is also the file_name of " + first->second});
+                }
+            });
         } catch (const FrameError& error) {
             // Without a fixed category list only labels outside the file's own list fail here,
             // and those are reported already.

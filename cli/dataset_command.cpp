@@ -53,9 +53,9 @@ int RunDataset(const DatasetArgs& args) {
         args.frames,
         [&](FrameItem& item) {
             if (item.frame) {
-                DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
-                writer->Add(admitted, item.annotations);
-                item.frame = std::move(admitted.frame);  // freed by the thread that read it
+                UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
+                    writer->Add(admitted, item.annotations);
+                });
             }
             return std::string();
         },

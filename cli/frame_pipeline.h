@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -83,6 +84,15 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 // the options.
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
                        PipelineOptions pipeline = {});
+
+// Admits the item's frame to `catalog` and calls use(admitted) with it; the frame then goes back
+// into the item, so that the thread that read it frees it. What Admit or `use` throws passes on.
+template <typename Use>
+void UseAdmitted(DatasetCatalog& catalog, FrameItem& item, Use use) {
+    DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
+    use(std::as_const(admitted));
+    item.frame = std::move(admitted.frame);
+}
 
 // Prints the summary line unless quiet and returns the exit status, as `convert` does.
 int FinishRun(const BatchSummary& summary, bool quiet);

@@ -51,9 +51,9 @@ int RunYolo(const YoloArgs& args) {
     const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
         if (item.frame) {
             writer.CheckImage(DatasetFileName(*item.source, *item.frame));
-            DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
-            writer.Write(admitted, catalog.categories());
-            item.frame = std::move(admitted.frame);  // freed by the thread that read it
+            UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
+                writer.Write(admitted, catalog.categories());
+            });
         }
         return "";
     });
