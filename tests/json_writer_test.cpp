@@ -1,6 +1,8 @@
 // JsonWriter against the JSON library's own dump() of the same values: random trees of every
 // kind of value, compact and pretty, standing at several depths.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +177,49 @@ TEST(JsonWriter, NumbersAsTheLibraryWritesThem) {
             value = std::strtod(text, nullptr);
         }
         ASSERT_EQ(WrittenNumber(value), LibraryNumber(value)) << text;
+    }
+}
+
+// The data sets' form: each number reads back as the same double, with no fewer digits doing so.
+TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
+    const auto written = [](double value) {
+        JsonWriter out(-1, 0, annoxml::detail::NumberForm::Shortest);
+        out.Number(value);
+        return std::string(out.text());
+    };
+    const std::pair<double, const char*> fixed[] = {
+        {12.0, "12"},  {123.45, "123.45"}, {0.1 + 0.2, "0.30000000000000004"},
+        {-0.0, "-0"},  {1e21, "1e+21"},    {0.00001, "1e-05"},
+        {NAN, "null"}, {INFINITY, "null"}};
+    for (const auto& [value, text] : fixed) EXPECT_EQ(written(value), text);
+
+    std::mt19937_64 random(25);
+    for (int i = 0; i < 200000; ++i) {
+        double value;
+        if (i % 2) {
+            const std::uint64_t bits = random();
+            std::memcpy(&value, &bits, sizeof value);
+            if (!std::isfinite(value)) continue;
+        } else {
+            value = 960 + 540 * std::cos(static_cast<double>(random() % 100000));
+        }
+        const std::string text = written(value);
+        ASSERT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
+        // Significant digits: the mantissa's, without point, sign and zeros at either end.
+        std::string digits = text.substr(0, text.find('e'));
+        digits.erase(std::remove_if(digits.begin(), digits.end(),
+                                    [](char c) { return c == '.' || c == '-'; }),
+                     digits.end());
+        digits.erase(0, digits.find_first_not_of('0'));
+        digits.erase(digits.find_last_not_of('0') + 1);
+        // (Integers past 2^53 written in fixed notation, being shorter so, are written whole.)
+        const bool wholeInteger = text.find_first_of(".e") == std::string::npos;
+        if (digits.size() > 1 && !(wholeInteger && std::fabs(value) >= 0x1p53)) {
+            char shorter[64];
+            std::snprintf(shorter, sizeof shorter, "%.*e", static_cast<int>(digits.size()) - 2,
+                          value);
+            ASSERT_NE(std::strtod(shorter, nullptr), value) << text << " vs " << shorter;
+        }
     }
 }
 

@@ -95,8 +95,8 @@ bool NeedsNoEscape(std::string_view text) {
 
 }  // namespace
 
-JsonWriter::JsonWriter(int indent, int depth)
-    : indent_(indent), depth_(static_cast<std::size_t>(depth < 0 ? 0 : depth)) {
+JsonWriter::JsonWriter(int indent, int depth, NumberForm numbers)
+    : indent_(indent), depth_(static_cast<std::size_t>(depth < 0 ? 0 : depth)), numbers_(numbers) {
     Grow(1 << 12);
 }
 
@@ -218,7 +218,10 @@ void JsonWriter::Number(double value) {
     Reserve(kMaxNumberLength);
     char* const start = buffer_.get() + used_;
     char* out = start;
-    if (!WriteShortDecimal(value, out)) {
+    if (numbers_ == NumberForm::Shortest) {
+        // Fixed or scientific notation, whichever is shorter; both are JSON numbers.
+        out = std::to_chars(start, start + kMaxNumberLength, value).ptr;
+    } else if (!WriteShortDecimal(value, out)) {
         out = nlohmann::detail::to_chars(start, start + kMaxNumberLength, value);
     }
     used_ += static_cast<std::size_t>(out - start);

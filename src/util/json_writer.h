@@ -9,11 +9,21 @@
 
 namespace annoxml::detail {
 
+// How Number() writes a double.
+enum class NumberForm {
+    // As dump() writes it: the JSON library's Grisu2, e.g. 12.0 and 0.30000000000000004. The
+    // per-file conversion keeps these bytes.
+    Library,
+    // The shortest text that reads back as the same double (std::to_chars), e.g. 12 and 0.3:
+    // what the data sets write, where no reader needs dump()'s own bytes.
+    Shortest,
+};
+
 class JsonWriter {
   public:
     // `depth` indents everything as if the value stood that many levels deep in a larger
     // document; its first line is not indented.
-    explicit JsonWriter(int indent, int depth = 0);
+    explicit JsonWriter(int indent, int depth = 0, NumberForm numbers = NumberForm::Library);
     virtual ~JsonWriter() = default;
     JsonWriter(const JsonWriter&) = delete;
     JsonWriter& operator=(const JsonWriter&) = delete;
@@ -26,7 +36,7 @@ class JsonWriter {
     void Key(std::string_view key);
     void Null() { Scalar("null"); }
     void Integer(long long value);
-    // The library's shortest round-trip form; null when not finite.
+    // In the writer's NumberForm; null when not finite.
     void Number(double value);
     // Throws the library's type_error for text that is not valid UTF-8, as dump() does.
     void String(std::string_view text);
@@ -58,6 +68,7 @@ class JsonWriter {
 
     const int indent_;
     const std::size_t depth_;
+    const NumberForm numbers_;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t used_ = 0;
