@@ -34,6 +34,10 @@ class Layout {
 // Entries stand two levels deep: in the top-level object's "images" or "annotations" array.
 constexpr int kEntryDepth = 2;
 
+// Coordinates, areas and boxes in their shortest round-trip form: no training tool needs the
+// per-file conversion's bytes, and formatting them was most of a data set's cost above parsing.
+constexpr detail::NumberForm kDatasetNumbers = detail::NumberForm::Shortest;
+
 void WriteImage(JsonWriter& out, const DatasetFrame& frame, int id) {
     out.BeginObject();
     out.Key("id");
@@ -175,7 +179,7 @@ struct PreparingWriter {
     static JsonWriter& For(int indent) {
         PreparingWriter& kept = Kept();
         if (!kept.writer || kept.indent != indent) {
-            kept.writer = std::make_unique<JsonWriter>(indent, kEntryDepth);
+            kept.writer = std::make_unique<JsonWriter>(indent, kEntryDepth, kDatasetNumbers);
             kept.indent = indent;
         }
         kept.writer->Clear();

@@ -8,6 +8,12 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTolerance = 0.25;
+// Sampled vertices are rounded to hundredths of a pixel: exports write them short (12.34, not
+// 12.340000000000002), and the area and box computed from them describe what is written.
+constexpr double kStepsPerPixel = 100;
+// Rounding moves a vertex by at most half a step along x and along y. The vertex count keeps that
+// much of the tolerance for it, so that edges still stay within kTolerance of the curve.
+constexpr double kRoundingShift = 0.5 / kStepsPerPixel * 1.4142135623730951;
 constexpr int kMinVertices = 8;
 // Bounds the outline of absurdly large shapes; at this count a radius up to ~160,000 px still
 // stays within the tolerance.
@@ -33,8 +39,17 @@ const std::vector<Point>& UnitCircle(int n) {
     return angles;
 }
 
+// `value` to the nearest hundredth (ties to even), without a library call: past 2^51 / 100 there
+// is nothing left to round.
+double RoundToStep(double value) {
+    const double steps = value * kStepsPerPixel;
+    if (!(std::fabs(steps) < 0x1p51)) return value;
+    const double shift = std::copysign(0x1p52, steps);
+    return ((steps + shift) - shift) / kStepsPerPixel;
+}
+
 // The vertices of an ellipse around `center` with semi-axes a, along the direction (cosAngle,
-// sinAngle), and b.
+// sinAngle), and b, rounded to hundredths.
 std::vector<Point> SampleEllipse(Point center, double a, double b, double cosAngle,
                                  double sinAngle) {
     const std::vector<Point>& angles = UnitCircle(OutlineVertexCount(std::max(a, b)));
@@ -43,8 +58,8 @@ std::vector<Point> SampleEllipse(Point center, double a, double b, double cosAng
     for (const Point& angle : angles) {
         const double u = a * angle.x;
         const double v = b * angle.y;
-        outline.push_back(
-            {center.x + u * cosAngle - v * sinAngle, center.y + u * sinAngle + v * cosAngle});
+        outline.push_back({RoundToStep(center.x + u * cosAngle - v * sinAngle),
+                           RoundToStep(center.y + u * sinAngle + v * cosAngle)});
     }
     return outline;
 }
@@ -63,8 +78,9 @@ int OutlineVertexCount(double radius) {
     if (!(radius > kTolerance)) {
         return kMinVertices;
     }
-    // An edge spanning the angle 2*pi/n strays r * (1 - cos(pi/n)) from the circle.
-    const double n = std::ceil(kPi / std::acos(1 - kTolerance / radius));
+    // An edge spanning the angle 2*pi/n strays r * (1 - cos(pi/n)) from the circle, and rounding
+    // its ends moves it by at most kRoundingShift more.
+    const double n = std::ceil(kPi / std::acos(1 - (kTolerance - kRoundingShift) / radius));
     return static_cast<int>(std::clamp<double>(n, kMinVertices, kMaxVertices));
 }
 

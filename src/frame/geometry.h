@@ -10,14 +10,16 @@ namespace annoxml::detail {
 // The four corners of the box spanned by two opposite corners, in any order.
 std::vector<Point> RectangleOutline(Point first, Point third);
 
-// Vertices on the circle, as many as keep every edge within 0.25 px of it (at least 8).
+// Vertices on the circle rounded to 1/100 px, as many as keep every edge within 0.25 px of it
+// (at least 8).
 std::vector<Point> CircleOutline(Point center, double radius);
 
 // Vertices on the ellipse whose axis runs from `axisStart` to `axisEnd` and whose other
-// semi-axis is `otherRadius`, sampled like a circle of the larger semi-axis.
+// semi-axis is `otherRadius`, sampled like a circle of the larger semi-axis and rounded to
+// 1/100 px.
 std::vector<Point> EllipseOutline(Point axisStart, Point axisEnd, double otherRadius);
 
-// Vertex count for a curve of radius `radius` sampled within 0.25 px.
+// Vertex count for a curve of radius `radius` sampled within 0.25 px, rounding included.
 int OutlineVertexCount(double radius);
 
 double ShoelaceArea(const std::vector<Point>& outline);

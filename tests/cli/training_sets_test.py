@@ -133,6 +133,40 @@ class DatasetTest(TrainingSetTest):
         self.assertEqual(run("dataset", BATCH, "-o", out, "--indent", 2, "--quiet").returncode, 0)
         self.assertEqual(out.read_bytes(), GOLDEN.read_bytes(), f"{out} differs from {GOLDEN}")
 
+    def test_numbers_are_shortest_and_sampled_vertices_hundredths(self):
+        """Python's own shortest repr against each written number; the outline of a circle and
+        an ellipse read back: hundredths, within 0.25 px of the curve, area and box its own."""
+        (self.tmp / "in").mkdir()
+        (self.tmp / "in" / "f.xml").write_text(FRAME.replace(
+            "<Polygon", '<Circle Index="3" Label="{label}"><Center>12.345,9.8765</Center>'
+            '<Point>19.1,9.8765</Point></Circle><Ellipse Index="4" Label="{label}"><AxisPoints>'
+            "<Point>1.5,2</Point><Point>9.25,6.5</Point></AxisPoints><HeightPoint>3,6</HeightPoint>"
+            "</Ellipse><Polygon").format(name="f", label="Polyp"), encoding="utf-8")
+        out = self.tmp / "set.json"
+        self.assertEqual(run("dataset", self.tmp / "in", "-o", out).returncode, 0)
+        texts = []
+        data = json.loads(out.read_text(), parse_float=lambda t: texts.append(t) or float(t))
+
+        def digits(text):
+            return text.split("e")[0].replace("-", "").replace(".", "").strip("0")
+        for text in texts:
+            self.assertEqual(len(digits(text)), len(digits(repr(float(text)))), text)
+        kinds = {a["attributes"]["kind"]: a for a in data["annotations"]}
+        radius = 19.1 - 12.345
+        for kind in ("Circle", "Ellipse"):
+            flat = kinds[kind]["segmentation"][0]
+            self.assertTrue(all(abs(v * 100 - round(v * 100)) < 1e-6 for v in flat), kind)
+            points = list(zip(flat[0::2], flat[1::2]))
+            self.assertEqual(kinds[kind]["bbox"], box(points))
+            self.assertAlmostEqual(kinds[kind]["area"], shoelace(points), places=9)
+        flat = kinds["Circle"]["segmentation"][0]
+        points = list(zip(flat[0::2], flat[1::2]))
+        for (x1, y1), (x2, y2) in zip(points, points[1:] + points[:1]):
+            for t in (0, 0.25, 0.5, 0.75):
+                x, y = x1 + (x2 - x1) * t, y1 + (y2 - y1) * t
+                self.assertLessEqual(abs(((x - 12.345) ** 2 + (y - 9.8765) ** 2) ** 0.5 - radius),
+                                     0.25)
+
     def test_geometry_and_file_names_of_a_small_tree(self):
         out = self.tmp / "set.json"
         self.assertEqual(run("dataset", self.frames(["v1/a", "b"]), "-o", out).returncode, 0)
