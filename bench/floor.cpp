@@ -4,8 +4,9 @@
 //   annoxml_floor file XML OUT BYTES              parse, then write BYTES bytes to OUT
 //   annoxml_floor batch MANIFEST THREADS          the same for every "XML<TAB>OUT<TAB>BYTES" line,
 //                                                 on THREADS threads
-//   annoxml_floor gather MANIFEST THREADS OUT BYTES  parse every XML of the manifest on THREADS
-//                                                 threads, then write BYTES bytes to OUT
+//   annoxml_floor gather MANIFEST THREADS OUT BYTES [OUT BYTES...]
+//                                                 parse every XML of the manifest on THREADS
+//                                                 threads, then write BYTES bytes to each OUT
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -107,13 +108,17 @@ int main(int argc, char** argv) {
     if (args.size() == 3 && args[0] == "batch") {
         return Batch(ReadManifest(args[1]), static_cast<unsigned>(std::stoul(args[2])), Run);
     }
-    if (args.size() == 5 && args[0] == "gather") {
+    if (args.size() >= 5 && args.size() % 2 == 1 && args[0] == "gather") {
         const auto load = [](const Job& job) { return Load(job.input); };
         const int loaded =
             Batch(ReadManifest(args[1]), static_cast<unsigned>(std::stoul(args[2])), load);
-        return loaded == 0 && WriteBytes(args[3], std::stoul(args[4])) ? 0 : 1;
+        bool written = true;
+        for (std::size_t i = 3; i < args.size(); i += 2) {
+            written = WriteBytes(args[i], std::stoul(args[i + 1])) && written;
+        }
+        return loaded == 0 && written ? 0 : 1;
     }
     std::cerr << "usage: annoxml_floor load XML | file XML OUT BYTES | batch MANIFEST THREADS | "
-                 "gather MANIFEST THREADS OUT BYTES\n";
+                 "gather MANIFEST THREADS OUT BYTES [OUT BYTES...]\n";
     return 2;
 }

@@ -9,6 +9,11 @@ Before each case, written files are flushed and the machine is left alone for SE
 on the virtual machines this was measured on, creating thousands of files slows the processors
 for tens of seconds after, and a process busy on both of them (annoxml) more than one that is
 not (a floor).
+
+The study rows (a data set of three splits grouped by folder, from a generated study of 23
+recordings, bench/generate_study.py) take their sizes from BENCH_STUDY_FRAMES (default
+"250000,1000000"; empty for none). The studies are written in the temporary folder and deleted
+after, unless BENCH_STUDY_DIR names a folder to keep them in for the next run.
 """
 import os
 import pathlib
@@ -22,6 +27,7 @@ import time
 BENCH = pathlib.Path(__file__).resolve().parent
 THREADS = "2"
 SETTLE_SECONDS = 30
+STUDY_SPLITS = "train=0.7,val=0.15,test=0.15"
 
 
 class Case:
@@ -103,7 +109,47 @@ def cases(build, work):
             clean=[outputs, work / (name + "-floor"), work / (name + "-peer")]))
     if "dataset" in subprocess.run([annoxml, "--help"], capture_output=True, text=True).stdout:
         result.append(dataset_case(annoxml, floor, work))
+        for frames in study_sizes():
+            result.append(study_case(annoxml, floor, work, frames))
     return result
+
+
+def study_sizes():
+    sizes = os.environ.get("BENCH_STUDY_FRAMES", "250000,1000000")
+    return [int(size) for size in sizes.split(",") if size.strip()]
+
+
+def study_folder(work, frames):
+    """The generated study of `frames` frames; kept in BENCH_STUDY_DIR when that is set."""
+    kept = os.environ.get("BENCH_STUDY_DIR")
+    folder = pathlib.Path(kept or work) / f"study-{frames}"
+    done = folder / "complete"
+    if not done.exists():
+        shutil.rmtree(folder, ignore_errors=True)
+        subprocess.run([sys.executable, BENCH / "generate_study.py", folder, str(frames)],
+                       check=True)
+        done.touch()
+    return folder
+
+
+def study_case(annoxml, floor, work, frames):
+    """Three split files grouped by recording, against parsing every frame on as many threads
+    and writing as many bytes to as many files."""
+    inputs = study_folder(work, frames)
+    output = work / f"study-{frames}.json"
+    command = [annoxml, "dataset", "-q", str(inputs), "-o", str(output), "--split", STUDY_SPLITS,
+               "--group-by", "folder", "-j", THREADS]
+    subprocess.run(command, check=True)
+    written = sorted(work.glob(f"study-{frames}_*.json"))
+    manifest = work / f"study-{frames}.manifest"
+    manifest.write_text("".join(f"{xml}\t-\t0\n" for xml in sorted(inputs.rglob("*.xml"))))
+    floor_command = [floor, "gather", str(manifest), THREADS]
+    floor_outputs = []
+    for path in written:
+        floor_outputs.append(work / f"floor-{path.name}")
+        floor_command += [str(floor_outputs[-1]), str(path.stat().st_size)]
+    return Case(f"dataset: study of {frames} frames, 3 splits by folder", command, floor_command,
+                clean=[*written, *floor_outputs])
 
 
 def dataset_case(annoxml, floor, work):
@@ -144,6 +190,10 @@ def main(build_dir, runs):
         peer = (f"{pt:.2f}", f"{pt / t:.1f}") if pt else ("-", "-")
         print(f"| {name} | {t:.3f} | {ft:.3f} | {t / ft:.2f} | {mem:.0f} | {fmem:.0f} | "
               f"{mem / fmem:.2f} | {peer[0]} | {peer[1]} |")
+    studies = [(name, m["annoxml"][1]) for name, m in rows if name.startswith("dataset: study")]
+    if len(studies) >= 2:
+        print(f"study peak memory, largest / smallest: {studies[-1][1]:.0f} / "
+              f"{studies[0][1]:.0f} MB = {studies[-1][1] / studies[0][1]:.2f}")
 
 
 if __name__ == "__main__":
