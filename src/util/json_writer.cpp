@@ -84,6 +84,54 @@ bool WriteShortDecimal(double value, char*& out) {
     return false;
 }
 
+// Whole hundredths, as file coordinates and sampled vertices nearly always are, written as
+// std::to_chars writes them but without its general search. When k / 100 reads as `value` and k
+// has at most 15 digits, k / 100 is the only decimal of 15 digits or fewer that does (they lie
+// 1e-15 of the value apart, a double's interval is 2.2e-16 of it wide), so it is the shortest;
+// to_chars then writes it in fixed notation unless scientific is shorter (left to to_chars).
+bool WriteHundredths(double value, char*& out) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 1e12)) return false;
+    const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
+    if (hundredths / 100 != magnitude) return false;
+    auto digits = static_cast<std::uint64_t>(hundredths);
+    int exponent = -2;
+    if (digits == 0) exponent = 0;
+    while (digits != 0 && digits % 10 == 0) {
+        digits /= 10;
+        ++exponent;
+    }
+    char text[24];
+    const int count = static_cast<int>(std::to_chars(text, text + sizeof text, digits).ptr - text);
+    const int fixedLength = exponent >= 0       ? count + exponent
+                            : count > -exponent ? count + 1
+                                                : 2 - exponent;
+    const int scientificExponent = count - 1 + exponent;
+    const int scientificLength =
+        count + (count > 1 ? 1 : 0) + 2 + (std::abs(scientificExponent) >= 100 ? 3 : 2);
+    if (scientificLength < fixedLength) return false;
+    if (std::signbit(value)) *out++ = '-';
+    if (exponent >= 0) {
+        std::memcpy(out, text, static_cast<std::size_t>(count));
+        std::memset(out + count, '0', static_cast<std::size_t>(exponent));
+        out += count + exponent;
+    } else if (count > -exponent) {
+        const int whole = count + exponent;
+        std::memcpy(out, text, static_cast<std::size_t>(whole));
+        out[whole] = '.';
+        std::memcpy(out + whole + 1, text + whole, static_cast<std::size_t>(-exponent));
+        out += count + 1;
+    } else {
+        *out++ = '0';
+        *out++ = '.';
+        std::memset(out, '0', static_cast<std::size_t>(-exponent - count));
+        out += -exponent - count;
+        std::memcpy(out, text, static_cast<std::size_t>(count));
+        out += count;
+    }
+    return true;
+}
+
 // Printable ASCII without '"' and '\\': copied as it stands by dump().
 bool NeedsNoEscape(std::string_view text) {
     for (const char c : text) {
@@ -220,7 +268,9 @@ void JsonWriter::Number(double value) {
     char* out = start;
     if (numbers_ == NumberForm::Shortest) {
         // Fixed or scientific notation, whichever is shorter; both are JSON numbers.
-        out = std::to_chars(start, start + kMaxNumberLength, value).ptr;
+        if (!WriteHundredths(value, out)) {
+            out = std::to_chars(start, start + kMaxNumberLength, value).ptr;
+        }
     } else if (!WriteShortDecimal(value, out)) {
         out = nlohmann::detail::to_chars(start, start + kMaxNumberLength, value);
     }
