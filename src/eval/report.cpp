@@ -36,14 +36,22 @@ std::string Fixed(double value, int places = 3) {
     return text;
 }
 
+// Characters of UTF-8 text, for columns.
+std::size_t Characters(const std::string& text) {
+    std::size_t count = 0;
+    for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
 std::string Padded(const std::string& text, std::size_t width) {
-    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+    const std::size_t length = Characters(text);
+    return length >= width ? text : text + std::string(width - length, ' ');
 }
 
 std::size_t NameWidth(const GroundTruth& truth, std::size_t least) {
     std::size_t width = least;
     for (const EvalCategory& category : truth.categories()) {
-        width = std::max(width, category.name.size());
+        width = std::max(width, Characters(category.name));
     }
     return width + 2;
 }
