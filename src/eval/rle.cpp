@@ -147,7 +147,38 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
     x[k] = x[0];
     y[k] = y[0];
     // The boundary traced densely on the fine grid, one point per step along its longer axis.
-    std::vector<int> u, v;
+    // Where it crosses a pixel column's centre, the crossing goes back to the pixel grid: the
+    // first row whose pixel lies below it. Points are visited as they are traced; only every
+    // fifth fine column is a pixel centre, so the others are passed over before any division.
+    std::vector<std::uint32_t> a;
+    // A crossing of the fine column `column`, the boundary's lower fine row there being `v`.
+    const auto addCrossing = [&](int column, int v) {
+        double xd = static_cast<double>(column);
+        xd = (xd + .5) / 5 - .5;
+        if (std::floor(xd) != xd || xd < 0 || xd > static_cast<double>(w - 1)) return;
+        double yd = static_cast<double>(v);
+        yd = (yd + .5) / 5 - .5;
+        if (yd < 0) {
+            yd = 0;
+        } else if (yd > static_cast<double>(h)) {
+            yd = static_cast<double>(h);
+        }
+        yd = std::ceil(yd);
+        a.push_back(static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
+                                               static_cast<int>(yd)));
+    };
+    const auto isCentre = [](int column) { return ((column - 2) % 5 + 5) % 5 == 0; };
+    bool first = true;
+    int previousU = 0, previousV = 0;
+    const auto visit = [&](int u, int v) {
+        if (!first && u != previousU) {
+            const int column = u < previousU ? u : u - 1;
+            if (isCentre(column)) addCrossing(column, v < previousV ? v : previousV);
+        }
+        first = false;
+        previousU = u;
+        previousV = v;
+    };
     for (std::size_t j = 0; j < k; ++j) {
         int xs = x[j], xe = x[j + 1], ys = y[j], ye = y[j + 1];
         const int dx = std::abs(xe - xs);
@@ -160,44 +191,30 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
         if (dx == 0 && dy == 0) {
             // A repeated vertex: one point, whose row is never looked at (its column does not
             // change from its neighbours').
-            u.push_back(xs);
-            v.push_back(ys);
+            visit(xs, ys);
             continue;
         }
         const double s =
             dx >= dy ? static_cast<double>(ye - ys) / dx : static_cast<double>(xe - xs) / dy;
         if (dx >= dy) {
-            for (int d = 0; d <= dx; ++d) {
-                const int t = flip ? dx - d : d;
-                u.push_back(t + xs);
-                v.push_back(static_cast<int>(ys + s * t + .5));
+            // The column moves by one every step, so the steps that cross a centre are found
+            // directly: between the points t = c - xs and t + 1, in either direction.
+            const auto row = [&](int t) { return static_cast<int>(ys + s * t + .5); };
+            const int t0 = flip ? dx : 0;
+            visit(t0 + xs, row(t0));
+            for (int c = xs + ((2 - xs) % 5 + 5) % 5; c < xs + dx; c += 5) {
+                const int t = c - xs;
+                addCrossing(c, std::min(row(t), row(t + 1)));
             }
+            const int tEnd = flip ? 0 : dx;
+            previousU = tEnd + xs;
+            previousV = row(tEnd);
         } else {
             for (int d = 0; d <= dy; ++d) {
                 const int t = flip ? dy - d : d;
-                v.push_back(t + ys);
-                u.push_back(static_cast<int>(xs + s * t + .5));
+                visit(static_cast<int>(xs + s * t + .5), t + ys);
             }
         }
-    }
-    // Where the boundary crosses a pixel column's centre, back on the pixel grid: the first row
-    // whose pixel lies below the crossing.
-    std::vector<std::uint32_t> a;
-    for (std::size_t j = 1; j < u.size(); ++j) {
-        if (u[j] == u[j - 1]) continue;
-        double xd = static_cast<double>(u[j] < u[j - 1] ? u[j] : u[j] - 1);
-        xd = (xd + .5) / 5 - .5;
-        if (std::floor(xd) != xd || xd < 0 || xd > static_cast<double>(w - 1)) continue;
-        double yd = static_cast<double>(v[j] < v[j - 1] ? v[j] : v[j - 1]);
-        yd = (yd + .5) / 5 - .5;
-        if (yd < 0) {
-            yd = 0;
-        } else if (yd > static_cast<double>(h)) {
-            yd = static_cast<double>(h);
-        }
-        yd = std::ceil(yd);
-        a.push_back(static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
-                                               static_cast<int>(yd)));
     }
     a.push_back(static_cast<std::uint32_t>(h * w));
     std::sort(a.begin(), a.end());
