@@ -14,6 +14,7 @@
 #include "check_command.h"
 #include "console.h"
 #include "dataset_command.h"
+#include "eval_command.h"
 #include "masks_command.h"
 #include "preview_command.h"
 #include "read_command.h"
@@ -145,6 +146,8 @@ int main(int argc, char** argv) {
     const CLI::App* masks = AddMasks(app, masksArgs);
     YoloArgs yoloArgs;
     const CLI::App* yolo = AddYolo(app, yoloArgs);
+    EvalArgs evalArgs;
+    const CLI::App* eval = AddEval(app, evalArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -174,6 +177,9 @@ int main(int argc, char** argv) {
     }
     if (*yolo) {
         return RunYolo(yoloArgs);
+    }
+    if (*eval) {
+        return RunEval(evalArgs, out);
     }
     return Convert(convertArgs);
 }
