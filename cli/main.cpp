@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "agree_command.h"
 #include "batch_plan.h"
 #include "batch_run.h"
 #include "check_command.h"
@@ -145,6 +146,8 @@ int main(int argc, char** argv) {
     const CLI::App* masks = AddMasks(app, masksArgs);
     YoloArgs yoloArgs;
     const CLI::App* yolo = AddYolo(app, yoloArgs);
+    AgreeArgs agreeArgs;
+    const CLI::App* agree = AddAgree(app, agreeArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -174,6 +177,9 @@ int main(int argc, char** argv) {
     }
     if (*yolo) {
         return RunYolo(yoloArgs);
+    }
+    if (*agree) {
+        return RunAgree(agreeArgs, out);
     }
     return Convert(convertArgs);
 }
