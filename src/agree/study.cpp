@@ -19,10 +19,34 @@ std::optional<double> Ratio(double numerator, double denominator) {
     return numerator / denominator;
 }
 
+// The rows and columns a region's pixels span, [first, last].
+struct PixelBounds {
+    int top = 0;
+    int bottom = -1;
+    int left = 0;
+    int right = -1;
+};
+
+PixelBounds BoundsOf(const std::vector<PixelSpan>& spans) {
+    PixelBounds bounds;
+    if (spans.empty()) return bounds;
+    bounds = {spans.front().y, spans.back().y, spans.front().begin, spans.front().end - 1};
+    for (const PixelSpan& span : spans) {
+        bounds.left = std::min(bounds.left, span.begin);
+        bounds.right = std::max(bounds.right, span.end - 1);
+    }
+    return bounds;
+}
+
+bool BoundsMeet(const PixelBounds& a, const PixelBounds& b) {
+    return a.top <= b.bottom && b.top <= a.bottom && a.left <= b.right && b.left <= a.right;
+}
+
 // One rater's version of a frame: each region's pixels and label, and the painted mask.
 struct RaterPixels {
     std::vector<std::vector<PixelSpan>> regions;
     std::vector<std::uint64_t> regionAreas;
+    std::vector<PixelBounds> regionBounds;
     std::vector<int> labels;  // per region: index into the frame's category ids, from 1
     std::vector<LabeledSpan> mask;
     std::vector<std::uint64_t> labelAreas;  // by label
@@ -37,6 +61,7 @@ RaterPixels PixelsOf(const DatasetFrame& frame, const std::vector<int>& ids) {
         pixels.regions.push_back(
             OutlineSpans(regions[i].outline, frame.frame.width, frame.frame.height));
         pixels.regionAreas.push_back(detail::SpanArea(pixels.regions.back()));
+        pixels.regionBounds.push_back(BoundsOf(pixels.regions.back()));
         const int label = static_cast<int>(
             std::lower_bound(ids.begin(), ids.end(), frame.categoryIds[i]) - ids.begin() + 1);
         pixels.labels.push_back(label);
@@ -51,14 +76,8 @@ RaterPixels PixelsOf(const DatasetFrame& frame, const std::vector<int>& ids) {
     return pixels;
 }
 
-bool BoxesMeet(const Box& a, const Box& b) {
-    return a.x <= b.x + b.width && b.x <= a.x + a.width && a.y <= b.y + b.height &&
-           b.y <= a.y + a.height;
-}
-
 // Matches b's regions of `label` to a's one to one, highest IoU first, and counts them.
-void MatchRegions(const DatasetFrame& frameA, const RaterPixels& a, const DatasetFrame& frameB,
-                  const RaterPixels& b, int label, AgreementCounts& counts) {
+void MatchRegions(const RaterPixels& a, const RaterPixels& b, int label, AgreementCounts& counts) {
     struct Candidate {
         double iou;
         std::size_t i;
@@ -69,8 +88,7 @@ void MatchRegions(const DatasetFrame& frameA, const RaterPixels& a, const Datase
         if (a.labels[i] != label) continue;
         ++counts.regionsA;
         for (std::size_t j = 0; j < b.labels.size(); ++j) {
-            if (b.labels[j] != label ||
-                !BoxesMeet(frameA.frame.regions[i].box, frameB.frame.regions[j].box)) {
+            if (b.labels[j] != label || !BoundsMeet(a.regionBounds[i], b.regionBounds[j])) {
                 continue;
             }
             const std::uint64_t common = detail::SpanIntersection(a.regions[i], b.regions[j]);
@@ -279,8 +297,7 @@ FrameComparison AgreementStudy::Compare(const std::vector<const DatasetFrame*>& 
                 counts.areaA = pixels[a].labelAreas[label];
                 counts.areaB = pixels[b].labelAreas[label];
                 CountFrameOverlap(counts);
-                MatchRegions(*frames[a], pixels[a], *frames[b], pixels[b], static_cast<int>(label),
-                             counts);
+                MatchRegions(pixels[a], pixels[b], static_cast<int>(label), counts);
                 const bool inA = pixels[a].present[label], inB = pixels[b].present[label];
                 counts.presentBoth = inA && inB;
                 counts.presentAOnly = inA && !inB;
