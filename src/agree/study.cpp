@@ -466,7 +466,7 @@ AgreementReport AgreementStudy::Finish(const std::vector<Category>& categories) 
                         .Measures(state.frames);
             }
             for (const auto& [folder, counts] : totals.perFolder) {
-                result.perFolder[folder] =
+                result.perFolder[folder.empty() ? "." : folder] =
                     counts.Measures(state.folderFrames.at(folder) * categoryCount);
             }
             report.pairs.push_back(std::move(result));
