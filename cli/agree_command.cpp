@@ -238,8 +238,9 @@ CLI::App* AddAgree(CLI::App& app, AgreeArgs& args) {
         "Fleiss' kappa. Frames are matched by their path below each folder; frames missing from "
         "some folders are listed and left out");
     AddInputOptions(*command, args.frames);
-    command->get_option("INPUT")->description(
-        "Two folders or more, one per rater, each searched for *.xml");
+    command->get_option("INPUT")
+        ->description("Two folders or more, one per rater, each searched for *.xml")
+        ->type_name("FOLDER");
     command->add_option("--rename", args.frames.renames,
                         "OLD=NEW: read the label OLD as NEW for every rater (repeatable)");
     command->add_option("--categories", args.frames.categoriesFile,
