@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "agree_command.h"
 #include "batch_plan.h"
 #include "batch_run.h"
 #include "check_command.h"
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
     const CLI::App* yolo = AddYolo(app, yoloArgs);
     EvalArgs evalArgs;
     const CLI::App* eval = AddEval(app, evalArgs);
+    AgreeArgs agreeArgs;
+    const CLI::App* agree = AddAgree(app, agreeArgs);
     try {
         app.parse(argc, argv);
         if (*convert) {
@@ -180,6 +183,9 @@ int main(int argc, char** argv) {
     }
     if (*eval) {
         return RunEval(evalArgs, out);
+    }
+    if (*agree) {
+        return RunAgree(agreeArgs, out);
     }
     return Convert(convertArgs);
 }

@@ -45,9 +45,10 @@ class ANNOXML_API MaskImage {
 
     // Paints `value` over the outline's pixels; later paint covers earlier paint.
     void Paint(const std::vector<Point>& outline, std::uint16_t value);
+    // Sets the pixels of a span that lies inside the image.
+    void Fill(const PixelSpan& span, std::uint16_t value);
 
   private:
-    void Fill(const PixelSpan& span, std::uint16_t value);
     std::size_t Offset(int x, int y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                static_cast<std::size_t>(x);

@@ -6,6 +6,7 @@
 #include "preview/color.h"
 #include "preview/geometry.h"
 #include "preview/markup.h"
+#include "preview/rater_svg.h"
 
 namespace annoxml {
 namespace {
@@ -226,3 +227,29 @@ std::string RenderFrameSvg(const Frame& frame, bool background) {
 }
 
 }  // namespace annoxml
+
+namespace annoxml::detail {
+
+std::string RaterRegionsSvg(const std::vector<RaterLayer>& layers, bool background) {
+    if (layers.empty()) return "";
+    SvgBuilder svg(*layers.front().frame);
+    svg.Open(background);
+    for (const RaterLayer& layer : layers) {
+        const std::string rgb = RgbText(layer.color);
+        svg.out() += "<g class=\"rater\" fill=\"" + rgb + "\"" +
+                     Opacity("fill-opacity", kRegionFillOpacity * 0.6) + " stroke=\"" + rgb + "\">";
+        for (const Region& region : layer.frame->regions) {
+            svg.out() += "<g class=\"region\">";
+            svg.Title(layer.name + "\n" +
+                      HoverTitle(region.kind, region.index, region.label, region.description,
+                                 region.mask));
+            svg.Polygon(region.outline);
+            svg.out() += "</g>";
+        }
+        svg.out() += "</g>";
+    }
+    svg.Close();
+    return std::move(svg.out());
+}
+
+}  // namespace annoxml::detail
