@@ -13,6 +13,7 @@
 
 #include "annoxml/dataset.h"
 #include "annoxml/frame.h"
+#include "annoxml/pipeline.h"
 #include "batch_run.h"
 
 namespace annoxml::cli {
@@ -43,20 +44,11 @@ void AddFrameOptions(CLI::App& command, FrameOptions& options);
 // with a bad value (a --categories file that cannot be read or parsed included).
 DatasetOptions ToDatasetOptions(const FrameOptions& options);
 
-// One input file, read or not, as the consumer receives it.
-struct FrameItem {
-    const FrameSource* source = nullptr;
-    std::optional<Frame> frame;  // set when it was read
-    std::string error;           // why it was not, without the path
-    // With PipelineOptions::collectProblems: every problem found, the frame read as far as it
-    // could be; `error` then only tells why the file could not be loaded.
-    std::vector<std::string> problems;
-    // Whole lines the consumer wants on standard error, written above the progress bar.
-    std::string lines;
-    // Set by PipelineOptions::prepare, for a data-set writer.
-    PreparedAnnotations annotations;
-};
+// The library's pipeline items and consumers, by the names the subcommands use.
+using annoxml::FrameConsumer;
+using annoxml::FrameItem;
 
+// How a subcommand runs the pipeline: the library's options, and how the tool reports.
 struct PipelineOptions {
     unsigned threads = 1;
     bool progressBar = false;
@@ -67,10 +59,6 @@ struct PipelineOptions {
     // it throws fails the file.
     std::function<void(FrameItem& item)> prepare;
 };
-
-// Takes each item in input order on the calling thread; returns "" or why the file fails after
-// all (the item then counts as failed and is reported like a read failure).
-using FrameConsumer = std::function<std::string(FrameItem& item)>;
 
 // Reads every source on `threads` threads and hands the items to `consume` in input order,
 // holding at most a few items per thread at a time. SIGINT and SIGTERM stop it: reads under

@@ -46,6 +46,16 @@ struct DatasetOptions {
 // string (optional)}. Throws std::runtime_error on anything else, and on a repeated id or name.
 ANNOXML_API std::vector<Category> ParseCategoryList(const std::string& json);
 
+// Split shares as written on a command line: "train=0.8,val=0.2" ("" for none). Throws
+// std::invalid_argument, with a message that quotes the item at fault, unless every item is
+// NAME=SHARE with a new name and a share above 0 and the shares add up to 1.
+ANNOXML_API std::vector<SplitShare> ParseSplits(const std::string& text);
+
+// Label renames as written on a command line: "OLD=NEW" each. Throws std::invalid_argument,
+// quoting the text, for one without "=" or with an empty OLD.
+ANNOXML_API std::vector<std::pair<std::string, std::string>> ParseRenames(
+    const std::vector<std::string>& renames);
+
 // One annotation file to read, as listed from the inputs a user gave. Studies list hundreds of
 // thousands of these, so the relative path and folder are views into `path`, not copies.
 struct ANNOXML_API FrameSource {
