@@ -11,25 +11,6 @@
 namespace annoxml::cli {
 namespace {
 
-// The sources of every input; a folder that cannot be listed is reported and counted.
-std::vector<FrameSource> ListInputs(const std::vector<std::string>& inputs, std::size_t& failed) {
-    std::vector<FrameSource> sources;
-    for (const std::string& input : inputs) {
-        try {
-            std::vector<FrameSource> listed = ListFrameSources({input});
-            if (sources.empty()) {
-                sources = std::move(listed);
-            } else {
-                std::move(listed.begin(), listed.end(), std::back_inserter(sources));
-            }
-        } catch (const std::runtime_error& error) {
-            WriteError(std::string("annoxml: ") + error.what() + "\n");
-            ++failed;
-        }
-    }
-    return sources;
-}
-
 // The library's parsers, their errors as usage errors of `option`.
 template <typename Parse>
 auto ParsedOption(const std::string& option, Parse parse) {
@@ -136,11 +117,48 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
                        PipelineOptions pipeline) {
     std::size_t unlisted = 0;
-    const std::vector<FrameSource> sources = ListInputs(options.inputs, unlisted);
+    const std::vector<FrameSource> sources =
+        ListInputs(options.inputs, [&unlisted](const std::string& message) {
+            WriteError("annoxml: " + message + "\n");
+            ++unlisted;
+        });
     pipeline.threads = options.threads;
     pipeline.progressBar = !options.quiet && sources.size() > 1 && StderrIsTerminal();
     BatchSummary summary = RunFramePipeline(sources, pipeline, consume);
     summary.failed += unlisted;
+    return summary;
+}
+
+annoxml::StudyRun StudyReporting::Run(const DatasetOptions& dataset) {
+    annoxml::StudyRun run;
+    run.inputs = options_.inputs;
+    run.dataset = dataset;
+    run.threads = options_.threads;
+    run.stopRequested = [] { return StopSignal() != 0; };
+    run.listed = [this](std::size_t files) {
+        stopOnSignals_.emplace();
+        bar_.emplace(files, !options_.quiet && files > 1 && StderrIsTerminal());
+    };
+    run.unlisted = [](const std::string& message) { WriteError("annoxml: " + message + "\n"); };
+    run.delivered = [this](const FrameItem& item, const std::string& error, std::size_t done) {
+        bar_->Report((error.empty() ? "" : "annoxml: " + item.source->path + ": " + error + "\n") +
+                         item.lines,
+                     done);
+    };
+    run.failedLater = [](const std::string& path, const std::string& error) {
+        WriteError("annoxml: " + path + ": " + error + "\n");
+    };
+    return run;
+}
+
+BatchSummary StudyReporting::Summary(const annoxml::StudySummary& result) {
+    if (bar_) bar_->Clear();
+    BatchSummary summary;
+    summary.converted = result.converted;
+    summary.failed = result.failed;
+    summary.notStarted = result.notStarted;
+    summary.stopSignal = result.stopped ? StopSignal() : 0;
+    summary.seconds = result.seconds;
     return summary;
 }
 

@@ -14,7 +14,10 @@
 #include "annoxml/dataset.h"
 #include "annoxml/frame.h"
 #include "annoxml/pipeline.h"
+#include "annoxml/study.h"
 #include "batch_run.h"
+#include "console.h"
+#include "stop_signals.h"
 
 namespace annoxml::cli {
 
@@ -73,14 +76,25 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
                        PipelineOptions pipeline = {});
 
-// Admits the item's frame to `catalog` and calls use(admitted) with it; the frame then goes back
-// into the item, so that the thread that read it frees it. What Admit or `use` throws passes on.
-template <typename Use>
-void UseAdmitted(DatasetCatalog& catalog, FrameItem& item, Use use) {
-    DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
-    use(std::as_const(admitted));
-    item.frame = std::move(admitted.frame);
-}
+using annoxml::UseAdmitted;
+
+// How the tool reports a library run of a whole study: SIGINT and SIGTERM stop it once the inputs
+// are listed, a progress bar, and one "annoxml: PATH: MESSAGE" line per failure.
+class StudyReporting {
+  public:
+    explicit StudyReporting(const FrameOptions& options) : options_(options) {}
+
+    // The run of the options' inputs and threads with `dataset`, reporting through this object,
+    // which must outlive it.
+    annoxml::StudyRun Run(const DatasetOptions& dataset);
+    // Removes the progress bar and returns the run's summary as the tool counts it.
+    BatchSummary Summary(const annoxml::StudySummary& result);
+
+  private:
+    const FrameOptions& options_;
+    std::optional<StopOnSignals> stopOnSignals_;
+    std::optional<ProgressBar> bar_;
+};
 
 // Prints the summary line unless quiet and returns the exit status, as `convert` does.
 int FinishRun(const BatchSummary& summary, bool quiet);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "annoxml/dataset.h"
@@ -61,5 +62,14 @@ struct PipelineSummary {
 ANNOXML_API PipelineSummary RunFramePipeline(const std::vector<FrameSource>& sources,
                                              const PipelineOptions& options,
                                              const FrameConsumer& consume);
+
+// Admits the item's frame to `catalog` and calls use(admitted) with it; the frame then goes back
+// into the item, so that the thread that read it frees it. What Admit or `use` throws passes on.
+template <typename Use>
+void UseAdmitted(DatasetCatalog& catalog, FrameItem& item, Use use) {
+    DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
+    use(std::as_const(admitted));
+    item.frame = std::move(admitted.frame);
+}
 
 }  // namespace annoxml

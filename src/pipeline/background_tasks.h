@@ -10,26 +10,26 @@
 #include <thread>
 #include <vector>
 
-#include "batch_run.h"
-
-namespace annoxml::cli {
+namespace annoxml {
 
 class BackgroundTasks {
   public:
+    // Called on the worker with a task's source and why it failed.
+    using FailureReport = std::function<void(const std::string& source, const std::string& error)>;
+
     // `threads` workers; Post waits while 2 tasks per worker are waiting, so that memory stays
     // bounded whatever the number of frames.
-    explicit BackgroundTasks(unsigned threads);
+    BackgroundTasks(unsigned threads, FailureReport failed);
     ~BackgroundTasks();
     BackgroundTasks(const BackgroundTasks&) = delete;
     BackgroundTasks& operator=(const BackgroundTasks&) = delete;
 
-    // Runs `task` on a worker. When it throws, "annoxml: SOURCE: MESSAGE" goes to standard error
-    // and the task counts as failed.
+    // Runs `task` on a worker. When it throws, the failure is reported and the task counts as
+    // failed.
     void Post(std::string source, std::function<void()> task);
 
-    // Waits until every task posted has run, and moves the failed ones from converted to failed
-    // in `summary`.
-    void Finish(BatchSummary& summary);
+    // Waits until every task posted has run; returns how many failed since the last Finish.
+    std::size_t Finish();
 
   private:
     struct Task {
@@ -40,6 +40,7 @@ class BackgroundTasks {
     void Work();
 
     std::size_t capacity_;
+    FailureReport failedReport_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Task> waiting_;
@@ -49,4 +50,4 @@ class BackgroundTasks {
     std::vector<std::thread> workers_;
 };
 
-}  // namespace annoxml::cli
+}  // namespace annoxml
