@@ -180,6 +180,12 @@ class ANNOXML_API DatasetWriter {
 // The file of one split: `path` with "_NAME" inserted before its extension.
 ANNOXML_API std::string SplitPath(const std::string& path, const std::string& split);
 
+// The image of a data-set frame: imagesDir joined with the data set's file_name, then with
+// FileName's last component (after / or \) alone, then that name beside the annotation file;
+// nullopt when none of them is a file.
+ANNOXML_API std::optional<std::string> FindFrameImage(const DatasetFrame& frame,
+                                                      const std::string& imagesDir);
+
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,
                                            const std::vector<SplitShare>& splits,
