@@ -177,10 +177,16 @@ py::dict WriteCoco(const Study& study, const std::string& path, int indent, bool
     std::vector<std::pair<std::string, std::string>> failures;
     std::mutex guard;
     DatasetExportSummary summary;
+    std::string unopened;
     {
         py::gil_scoped_release released;
-        summary = ExportDataset(study.Run(failures, guard), path, indent, strict);
+        try {
+            summary = ExportDataset(study.Run(failures, guard), path, indent, strict);
+        } catch (const std::runtime_error& error) {
+            unopened = error.what();  // the output cannot be opened; nothing was read
+        }
     }
+    if (!unopened.empty()) RaiseOSError(unopened);
     py::dict result = Result(summary, failures);
     result["written"] = !(strict && summary.failed != 0);
     py::list files;
@@ -276,6 +282,15 @@ void BindStudy(py::module_& module) {
         .def_readonly("supercategory", &Category::supercategory, "The supercategory, or \"\".")
         .def_readonly("color", &Category::color,
                       "The LabelColor where the name first appeared, \"\" when unknown.")
+        .def(py::pickle(
+            [](const Category& category) {
+                return py::make_tuple(category.id, category.name, category.supercategory,
+                                      category.color);
+            },
+            [](const py::tuple& state) {
+                return Category{state[0].cast<int>(), state[1].cast<std::string>(),
+                                state[2].cast<std::string>(), state[3].cast<std::string>()};
+            }))
         .def("__repr__", [](const Category& category) {
             return "Category(id=" + std::to_string(category.id) +
                    ", name=" + py::repr(py::str(category.name)).cast<std::string>() + ")";
