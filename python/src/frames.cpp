@@ -77,12 +77,13 @@ py::array InstanceMasks(const Frame& frame) {
     CheckSize(frame);
     const auto count = static_cast<py::ssize_t>(frame.regions.size());
     const std::size_t plane = static_cast<std::size_t>(frame.width) * frame.height;
-    py::array_t<std::uint8_t> masks(
-        {count, static_cast<py::ssize_t>(frame.height), static_cast<py::ssize_t>(frame.width)});
+    // numpy.zeros takes zeroed memory from the system (calloc), so the pages outside every
+    // region are never written here.
+    py::array_t<std::uint8_t> masks = py::module_::import("numpy").attr("zeros")(
+        py::make_tuple(count, frame.height, frame.width), "uint8");
     std::uint8_t* data = masks.mutable_data();
     {
         py::gil_scoped_release released;
-        std::fill(data, data + plane * frame.regions.size(), std::uint8_t{0});
         for (std::size_t i = 0; i < frame.regions.size(); ++i) {
             std::uint8_t* mask = data + i * plane;
             for (const PixelSpan& span :
