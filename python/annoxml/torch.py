@@ -36,6 +36,7 @@ class DetectionDataset(torch.utils.data.Dataset):
         inputs: Union[PathLike, List[PathLike]],
         images: PathLike,
         split: Optional[str] = None,
+        shares: Union[None, str, Dict[str, float]] = None,
         **study_options: Any,
     ) -> None:
         images_dir = _path(images, "images")
@@ -43,7 +44,6 @@ class DetectionDataset(torch.utils.data.Dataset):
             raise FileNotFoundError(2, "images: no such folder", images_dir)
         if "split" in study_options:
             raise TypeError("the split shares are given as shares=, split= names the split kept")
-        shares = study_options.pop("shares", None)
         study = Study(inputs, split=shares, **study_options)
         if split is not None and shares is None:
             raise ValueError(f"split: {split!r} asked for, but no shares= were given")
