@@ -10,7 +10,6 @@
 
 #include "annoxml/agree.h"
 #include "annoxml/masks.h"
-#include "background_tasks.h"
 #include "console.h"
 
 namespace annoxml::cli {
@@ -310,7 +309,10 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
     BatchSummary summary;
     AgreementReport report;
     {
-        BackgroundTasks tasks(args.frames.threads);
+        BackgroundTasks tasks(args.frames.threads,
+                              [](const std::string& source, const std::string& error) {
+                                  WriteError("annoxml: " + source + ": " + error + "\n");
+                              });
         AgreeRun run{args,
                      listing,
                      DatasetCatalog(args.frames.dataset),
@@ -323,7 +325,9 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
                      0,
                      0};
         summary = RunFrames(reading, [&run](FrameItem& item) { return run.Consume(item); });
-        tasks.Finish(summary);
+        const std::size_t failedLater = tasks.Finish();
+        summary.converted -= failedLater;
+        summary.failed += failedLater;
         report = study.Finish(run.catalog.categories());
         if (summary.stopSignal == 0 && !staging.empty()) {
             try {

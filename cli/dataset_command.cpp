@@ -1,7 +1,5 @@
 #include "dataset_command.h"
 
-#include <optional>
-
 #include "console.h"
 
 namespace annoxml::cli {
@@ -37,46 +35,31 @@ CLI::App* AddDataset(CLI::App& app, DatasetArgs& args) {
 }
 
 int RunDataset(const DatasetArgs& args) {
-    DatasetCatalog catalog(args.frames.dataset);
-    std::optional<DatasetWriter> writer;
+    StudyReporting reporting(args.frames);
+    DatasetExportSummary result;
     try {
-        writer.emplace(args.output, catalog, args.indent);
+        result = ExportDataset(reporting.Run(args.frames.dataset), args.output, args.indent,
+                               args.strict);
     } catch (const std::exception& error) {
         WriteError(std::string("annoxml: ") + error.what() + "\n");
         return 1;
     }
-    PipelineOptions pipeline;
-    pipeline.prepare = [indent = args.indent](FrameItem& item) {
-        item.annotations = PreparedAnnotations(*item.frame, indent);
-    };
-    BatchSummary summary = RunFrames(
-        args.frames,
-        [&](FrameItem& item) {
-            if (item.frame) {
-                UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
-                    writer->Add(admitted, item.annotations);
-                });
-            }
-            return std::string();
-        },
-        pipeline);
+    const BatchSummary summary = reporting.Summary(result);
     if (summary.stopSignal != 0 || (args.strict && summary.failed != 0)) {
         if (args.strict && summary.failed != 0) {
             WriteError("annoxml: --strict: nothing written\n");
         }
         return FinishRun(summary, args.frames.quiet);
     }
-    try {
-        writer->Commit();
-    } catch (const std::exception& error) {
-        WriteError(std::string("annoxml: ") + error.what() + "\n");
+    if (!result.writeError.empty()) {
+        WriteError("annoxml: " + result.writeError + "\n");
         FinishRun(summary, args.frames.quiet);
         return 1;
     }
     const int status = FinishRun(summary, args.frames.quiet);
     if (!args.frames.quiet) {
-        for (const DatasetWriter::FileSummary& file : writer->files()) {
-            WriteError(WrittenLine(file, catalog.categories().size()));
+        for (const DatasetWriter::FileSummary& file : result.files) {
+            WriteError(WrittenLine(file, result.categories));
         }
     }
     return status;

@@ -1,7 +1,6 @@
 #include "export_run.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "console.h"
 
@@ -17,17 +16,13 @@ CLI::App* AddExportCommand(CLI::App& app, const std::string& name, const std::st
     return command;
 }
 
-int FinishExport(const BatchSummary& summary, const ExportArgs& args,
-                 const std::function<void()>& writeIndex) {
-    bool written = true;
-    try {
-        writeIndex();
-    } catch (const std::exception& error) {
-        WriteError(std::string("annoxml: ") + error.what() + "\n");
-        written = false;
+int FinishExport(const BatchSummary& summary, const std::string& writeError,
+                 const ExportArgs& args) {
+    if (!writeError.empty()) {
+        WriteError("annoxml: " + writeError + "\n");
     }
     const int status = FinishRun(summary, args.frames.quiet);
-    return written ? status : std::max(status, 1);
+    return writeError.empty() ? status : std::max(status, 1);
 }
 
 }  // namespace annoxml::cli

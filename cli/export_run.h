@@ -1,7 +1,6 @@
 // What the per-frame export subcommands (masks, yolo) share around the frame pipeline.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -22,9 +21,9 @@ struct ExportArgs {
 CLI::App* AddExportCommand(CLI::App& app, const std::string& name, const std::string& description,
                            const std::string& outDirHelp, ExportArgs& args);
 
-// Writes the set's index file (categories.json, data.yaml) with `writeIndex`, whose failure is
-// reported and fails the run, then prints the summary and returns the exit status.
-int FinishExport(const BatchSummary& summary, const ExportArgs& args,
-                 const std::function<void()>& writeIndex);
+// Reports why the set's index file (categories.json, data.yaml) could not be written, if it could
+// not ("" when it was), which fails the run, then prints the summary and returns the exit status.
+int FinishExport(const BatchSummary& summary, const std::string& writeError,
+                 const ExportArgs& args);
 
 }  // namespace annoxml::cli

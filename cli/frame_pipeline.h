@@ -13,7 +13,11 @@
 
 #include "annoxml/dataset.h"
 #include "annoxml/frame.h"
+#include "annoxml/pipeline.h"
+#include "annoxml/study.h"
 #include "batch_run.h"
+#include "console.h"
+#include "stop_signals.h"
 
 namespace annoxml::cli {
 
@@ -43,20 +47,11 @@ void AddFrameOptions(CLI::App& command, FrameOptions& options);
 // with a bad value (a --categories file that cannot be read or parsed included).
 DatasetOptions ToDatasetOptions(const FrameOptions& options);
 
-// One input file, read or not, as the consumer receives it.
-struct FrameItem {
-    const FrameSource* source = nullptr;
-    std::optional<Frame> frame;  // set when it was read
-    std::string error;           // why it was not, without the path
-    // With PipelineOptions::collectProblems: every problem found, the frame read as far as it
-    // could be; `error` then only tells why the file could not be loaded.
-    std::vector<std::string> problems;
-    // Whole lines the consumer wants on standard error, written above the progress bar.
-    std::string lines;
-    // Set by PipelineOptions::prepare, for a data-set writer.
-    PreparedAnnotations annotations;
-};
+// The library's pipeline items and consumers, by the names the subcommands use.
+using annoxml::FrameConsumer;
+using annoxml::FrameItem;
 
+// How a subcommand runs the pipeline: the library's options, and how the tool reports.
 struct PipelineOptions {
     unsigned threads = 1;
     bool progressBar = false;
@@ -67,10 +62,6 @@ struct PipelineOptions {
     // it throws fails the file.
     std::function<void(FrameItem& item)> prepare;
 };
-
-// Takes each item in input order on the calling thread; returns "" or why the file fails after
-// all (the item then counts as failed and is reported like a read failure).
-using FrameConsumer = std::function<std::string(FrameItem& item)>;
 
 // Reads every source on `threads` threads and hands the items to `consume` in input order,
 // holding at most a few items per thread at a time. SIGINT and SIGTERM stop it: reads under
@@ -85,14 +76,25 @@ BatchSummary RunFramePipeline(const std::vector<FrameSource>& sources,
 BatchSummary RunFrames(const FrameOptions& options, const FrameConsumer& consume,
                        PipelineOptions pipeline = {});
 
-// Admits the item's frame to `catalog` and calls use(admitted) with it; the frame then goes back
-// into the item, so that the thread that read it frees it. What Admit or `use` throws passes on.
-template <typename Use>
-void UseAdmitted(DatasetCatalog& catalog, FrameItem& item, Use use) {
-    DatasetFrame admitted = catalog.Admit(std::move(*item.frame), *item.source);
-    use(std::as_const(admitted));
-    item.frame = std::move(admitted.frame);
-}
+using annoxml::UseAdmitted;
+
+// How the tool reports a library run of a whole study: SIGINT and SIGTERM stop it once the inputs
+// are listed, a progress bar, and one "annoxml: PATH: MESSAGE" line per failure.
+class StudyReporting {
+  public:
+    explicit StudyReporting(const FrameOptions& options) : options_(options) {}
+
+    // The run of the options' inputs and threads with `dataset`, reporting through this object,
+    // which must outlive it.
+    annoxml::StudyRun Run(const DatasetOptions& dataset);
+    // Removes the progress bar and returns the run's summary as the tool counts it.
+    BatchSummary Summary(const annoxml::StudySummary& result);
+
+  private:
+    const FrameOptions& options_;
+    std::optional<StopOnSignals> stopOnSignals_;
+    std::optional<ProgressBar> bar_;
+};
 
 // Prints the summary line unless quiet and returns the exit status, as `convert` does.
 int FinishRun(const BatchSummary& summary, bool quiet);

@@ -1,9 +1,6 @@
 #include "masks_command.h"
 
-#include <memory>
-
 #include "annoxml/masks.h"
-#include "background_tasks.h"
 #include "console.h"
 
 namespace annoxml::cli {
@@ -30,24 +27,14 @@ CLI::App* AddMasks(CLI::App& app, MasksArgs& args) {
 }
 
 int RunMasks(const MasksArgs& args) {
-    DatasetCatalog catalog(args.dataset);
-    MaskSetWriter writer({args.outDir, ParseMaskMode(args.mode), args.labels});
-    // Frames are admitted in order here; rendering and compressing run on the -j threads.
-    BackgroundTasks rendering(args.frames.threads);
-    BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
-        if (item.frame) {
-            auto task = std::make_shared<MaskSetWriter::Task>(writer.Plan(
-                catalog.Admit(std::move(*item.frame), *item.source), catalog.categories()));
-            rendering.Post(item.source->path, [task] { MaskSetWriter::Render(*task); });
-        }
-        return "";
-    });
-    rendering.Finish(summary);
-    return FinishExport(summary, args, [&] {
-        for (const std::string& label : writer.Finish(catalog.categories())) {
-            WriteError("annoxml: warning: --labels: no category is called \"" + label + "\"\n");
-        }
-    });
+    StudyReporting reporting(args.frames);
+    const MaskExportSummary result = ExportMasks(
+        reporting.Run(args.dataset), {args.outDir, ParseMaskMode(args.mode), args.labels});
+    const BatchSummary summary = reporting.Summary(result);
+    for (const std::string& label : result.unknownLabels) {
+        WriteError("annoxml: warning: --labels: no category is called \"" + label + "\"\n");
+    }
+    return FinishExport(summary, result.writeError, args);
 }
 
 }  // namespace annoxml::cli

@@ -16,13 +16,6 @@ YoloSetWriter::Options WriterOptions(const YoloArgs& args) {
     return options;
 }
 
-// The frame's file name in the data set, known before the catalog admits it, so that a frame
-// whose image is missing fails without adding its labels to the classes.
-std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
-    return source.folder().empty() ? frame.fileName
-                                   : std::string(source.folder()) + "/" + frame.fileName;
-}
-
 }  // namespace
 
 CLI::App* AddYolo(CLI::App& app, YoloArgs& args) {
@@ -46,19 +39,9 @@ CLI::App* AddYolo(CLI::App& app, YoloArgs& args) {
 }
 
 int RunYolo(const YoloArgs& args) {
-    DatasetCatalog catalog(args.dataset);
-    YoloSetWriter writer(WriterOptions(args));
-    const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
-        if (item.frame) {
-            writer.CheckImage(DatasetFileName(*item.source, *item.frame));
-            UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
-                writer.Write(admitted, catalog.categories());
-            });
-        }
-        return "";
-    });
-    return FinishExport(summary, args,
-                        [&] { writer.Finish(catalog.categories(), catalog.options().splits); });
+    StudyReporting reporting(args.frames);
+    const StudySummary result = ExportYolo(reporting.Run(args.dataset), WriterOptions(args));
+    return FinishExport(reporting.Summary(result), result.writeError, args);
 }
 
 }  // namespace annoxml::cli

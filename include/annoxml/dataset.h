@@ -46,6 +46,16 @@ struct DatasetOptions {
 // string (optional)}. Throws std::runtime_error on anything else, and on a repeated id or name.
 ANNOXML_API std::vector<Category> ParseCategoryList(const std::string& json);
 
+// Split shares as written on a command line: "train=0.8,val=0.2" ("" for none). Throws
+// std::invalid_argument, with a message that quotes the item at fault, unless every item is
+// NAME=SHARE with a new name and a share above 0 and the shares add up to 1.
+ANNOXML_API std::vector<SplitShare> ParseSplits(const std::string& text);
+
+// Label renames as written on a command line: "OLD=NEW" each. Throws std::invalid_argument,
+// quoting the text, for one without "=" or with an empty OLD.
+ANNOXML_API std::vector<std::pair<std::string, std::string>> ParseRenames(
+    const std::vector<std::string>& renames);
+
 // One annotation file to read, as listed from the inputs a user gave. Studies list hundreds of
 // thousands of these, so the relative path and folder are views into `path`, not copies.
 struct ANNOXML_API FrameSource {
@@ -169,6 +179,12 @@ class ANNOXML_API DatasetWriter {
 
 // The file of one split: `path` with "_NAME" inserted before its extension.
 ANNOXML_API std::string SplitPath(const std::string& path, const std::string& split);
+
+// The image of a data-set frame: imagesDir joined with the data set's file_name, then with
+// FileName's last component (after / or \) alone, then that name beside the annotation file;
+// nullopt when none of them is a file.
+ANNOXML_API std::optional<std::string> FindFrameImage(const DatasetFrame& frame,
+                                                      const std::string& imagesDir);
 
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,

@@ -1,13 +1,13 @@
-#include "background_tasks.h"
+#include "annoxml/pipeline.h"
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
-#include "console.h"
+namespace annoxml {
 
-namespace annoxml::cli {
-
-BackgroundTasks::BackgroundTasks(unsigned threads) : capacity_(2 * std::max(threads, 1u)) {
+BackgroundTasks::BackgroundTasks(unsigned threads, FailureReport failed)
+    : capacity_(2 * std::max(threads, 1u)), failedReport_(std::move(failed)) {
     for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
         workers_.emplace_back([this] { Work(); });
     }
@@ -49,8 +49,8 @@ void BackgroundTasks::Work() {
         } catch (const std::exception& failure) {
             error = *failure.what() ? failure.what() : "unknown error";
         }
-        if (!error.empty()) {
-            WriteError("annoxml: " + task.source + ": " + error + "\n");
+        if (!error.empty() && failedReport_) {
+            failedReport_(task.source, error);
         }
         lock.lock();
         --running_;
@@ -59,12 +59,10 @@ void BackgroundTasks::Work() {
     }
 }
 
-void BackgroundTasks::Finish(BatchSummary& summary) {
+std::size_t BackgroundTasks::Finish() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return waiting_.empty() && running_ == 0; });
-    summary.converted -= failed_;
-    summary.failed += failed_;
-    failed_ = 0;
+    return std::exchange(failed_, 0);
 }
 
-}  // namespace annoxml::cli
+}  // namespace annoxml

@@ -1,0 +1,138 @@
+// The library's frame pipeline and whole-study runs, and the catalog option text: what the tool
+// and the Python package both rely on.
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "annoxml/pipeline.h"
+#include "annoxml/study.h"
+#include "test_xml.h"
+
+namespace annoxml {
+namespace {
+
+// `count` frames named by number, every third one unreadable.
+std::vector<FrameSource> WriteFrames(const test::TempDir& dir, int count) {
+    std::vector<FrameSource> sources;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "f" + std::to_string(1000 + i) + ".xml";
+        dir.Write(name, i % 3 == 2
+                            ? "<Annotation><ImageInformation>"
+                            : "<Annotation><ImageInformation><FileName>" + std::to_string(i) +
+                                  ".png</FileName><Width>8</Width><Height>8</Height>"
+                                  "</ImageInformation><User UserID=\"u\"/></Annotation>");
+        sources.push_back(FrameSource::File(dir.File(name)));
+    }
+    return sources;
+}
+
+TEST(FramePipeline, DeliversEveryItemInInputOrderOnAnyNumberOfThreads) {
+    const test::TempDir dir;
+    const std::vector<FrameSource> sources = WriteFrames(dir, 300);
+    for (unsigned threads : {1u, 2u, 7u}) {
+        std::vector<std::string> order;
+        std::vector<std::size_t> done;
+        PipelineOptions options;
+        options.threads = threads;
+        options.delivered = [&](const FrameItem& item, const std::string& failure,
+                                std::size_t count) {
+            done.push_back(count);
+            EXPECT_EQ(failure.empty(), item.frame.has_value());
+        };
+        const PipelineSummary summary =
+            RunFramePipeline(sources, options, [&](FrameItem& item) -> std::string {
+                order.push_back(item.frame ? item.frame->fileName : "");
+                EXPECT_EQ(item.frame.has_value(), item.error.empty());
+                return "";
+            });
+        ASSERT_EQ(order.size(), sources.size()) << threads;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            EXPECT_EQ(order[i], i % 3 == 2 ? "" : std::to_string(i) + ".png") << i;
+            EXPECT_EQ(done[i], i + 1);
+        }
+        EXPECT_EQ(summary.converted, 200u);
+        EXPECT_EQ(summary.failed, 100u);
+        EXPECT_FALSE(summary.stopped);
+    }
+}
+
+TEST(FramePipeline, ConsumerFailuresCountAndStopRequestsLeaveTheRestUnread) {
+    const test::TempDir dir;
+    const std::vector<FrameSource> sources = WriteFrames(dir, 600);
+    std::atomic<bool> stop{false};
+    PipelineOptions options;
+    options.threads = 2;
+    options.stopRequested = [&stop] { return stop.load(); };
+    std::vector<std::string> failures;
+    options.delivered = [&](const FrameItem&, const std::string& failure, std::size_t) {
+        failures.push_back(failure);
+    };
+    std::size_t consumed = 0;
+    const PipelineSummary summary = RunFramePipeline(sources, options, [&](FrameItem& item) {
+        if (++consumed == 10) stop = true;
+        if (!item.frame) return std::string();
+        return consumed == 1 ? std::string("rejected") : std::string();
+    });
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(failures.front(), "rejected");
+    EXPECT_GT(summary.notStarted, 0u);
+    EXPECT_EQ(summary.converted + summary.failed + summary.notStarted, sources.size());
+    EXPECT_EQ(consumed, summary.converted + summary.failed);
+}
+
+TEST(StudyRuns, InputsThatCannotBeReadCountAsFailedAndTheIndexIsWritten) {
+    const test::TempDir dir;
+    WriteFrames(dir, 3);
+    StudyRun run;
+    run.inputs = {dir.path().string(), dir.File("missing-folder/")};
+    run.threads = 2;
+    std::vector<std::string> unlisted;
+    std::size_t listed = 0;
+    run.unlisted = [&](const std::string& message) { unlisted.push_back(message); };
+    run.listed = [&](std::size_t files) { listed = files; };
+    const StudySummary summary = ExportYolo(run, {dir.File("out"), YoloTask::Detect, {}, false});
+    EXPECT_EQ(listed, 4u);  // the three frames, and the missing folder taken as a file
+    EXPECT_EQ(summary.converted, 2u);
+    EXPECT_EQ(summary.failed, 2u);
+    EXPECT_TRUE(summary.writeError.empty());
+    EXPECT_TRUE(unlisted.empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("out/data.yaml")));
+}
+
+TEST(CatalogOptionText, SplitsAndRenamesParseOrNameWhatIsWrong) {
+    const std::vector<SplitShare> splits = ParseSplits("train=0.8,val=0.15,test=0.05");
+    ASSERT_EQ(splits.size(), 3u);
+    EXPECT_EQ(splits[1].name, "val");
+    EXPECT_DOUBLE_EQ(splits[1].share, 0.15);
+    EXPECT_TRUE(ParseSplits("").empty());
+    const struct {
+        const char* text;
+        const char* message;
+    } badSplits[] = {
+        {"train=0.8,val=0.1", "the shares add up to 0.900000, not 1"},
+        {"train", "\"train\" is not NAME=SHARE with a new name and a share above 0"},
+        {"=1", "\"=1\" is not NAME=SHARE with a new name and a share above 0"},
+        {"a=0.5,a=0.5", "\"a=0.5\" is not NAME=SHARE with a new name and a share above 0"},
+        {"a=-1,b=2", "\"a=-1\" is not NAME=SHARE with a new name and a share above 0"},
+        {"a=1x", "\"a=1x\" is not NAME=SHARE with a new name and a share above 0"},
+    };
+    for (const auto& bad : badSplits) {
+        try {
+            ParseSplits(bad.text);
+            ADD_FAILURE() << bad.text;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), bad.message) << bad.text;
+        }
+    }
+    const auto renames = ParseRenames({"polyp=Polyp", "a=", "x=y=z"});
+    EXPECT_EQ(renames, (std::vector<std::pair<std::string, std::string>>{
+                           {"polyp", "Polyp"}, {"a", ""}, {"x", "y=z"}}));
+    EXPECT_THROW(ParseRenames({"=Polyp"}), std::invalid_argument);
+    EXPECT_THROW(ParseRenames({"Polyp"}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace annoxml
