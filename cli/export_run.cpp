@@ -12,6 +12,9 @@ CLI::App* AddExportCommand(CLI::App& app, const std::string& name, const std::st
     CLI::App* command = app.add_subcommand(name, description);
     AddFrameOptions(*command, args.frames);
     command->add_option("--out-dir", args.outDir, outDirHelp)->required();
+    command->add_flag("--force", args.force,
+                      "Replace a non-empty --out-dir that annoxml did not write (without it, such "
+                      "a folder is refused); a folder it wrote is always replaced as a whole");
     // Runs within parsing, so that a bad --split or --categories is a usage error.
     command->callback([&args] { args.dataset = ToDatasetOptions(args.frames); });
     return command;
@@ -21,13 +24,21 @@ int FinishExport(const BatchSummary& summary, const ExportArgs& args,
                  const std::function<void()>& writeIndex) {
     bool written = true;
     try {
-        writeIndex();
+        if (summary.stopSignal == 0) writeIndex();
     } catch (const std::exception& error) {
         WriteError(std::string("annoxml: ") + error.what() + "\n");
         written = false;
     }
     const int status = FinishRun(summary, args.frames.quiet);
     return written ? status : std::max(status, 1);
+}
+
+void WriteAdmissionSummary(const DatasetCatalog& catalog, bool quiet) {
+    if (quiet) return;
+    for (const std::string& line :
+         {SplitSummary(catalog.tally()), LeftOutSummary(catalog.tally())}) {
+        if (!line.empty()) WriteError("annoxml: " + line + "\n");
+    }
 }
 
 }  // namespace annoxml::cli

@@ -247,7 +247,8 @@ std::vector<FrameSource> ListInputs(const std::vector<std::string>& inputs, std:
     std::vector<FrameSource> sources;
     for (const std::string& input : inputs) {
         try {
-            std::vector<FrameSource> listed = ListFrameSources({input});
+            // Several inputs keep their folders' own names in the data-set file names.
+            std::vector<FrameSource> listed = ListFrameSources({input}, inputs.size() > 1);
             if (sources.empty()) {
                 sources = std::move(listed);
             } else {

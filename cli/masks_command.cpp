@@ -31,12 +31,19 @@ CLI::App* AddMasks(CLI::App& app, MasksArgs& args) {
 
 int RunMasks(const MasksArgs& args) {
     DatasetCatalog catalog(args.dataset);
-    MaskSetWriter writer({args.outDir, ParseMaskMode(args.mode), args.labels});
+    std::unique_ptr<MaskSetWriter> writer;
+    try {
+        writer = std::make_unique<MaskSetWriter>(
+            MaskSetWriter::Options{args.outDir, ParseMaskMode(args.mode), args.labels, args.force});
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
     // Frames are admitted in order here; rendering and compressing run on the -j threads.
     BackgroundTasks rendering(args.frames.threads);
     BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
         if (item.frame) {
-            auto task = std::make_shared<MaskSetWriter::Task>(writer.Plan(
+            auto task = std::make_shared<MaskSetWriter::Task>(writer->Plan(
                 catalog.Admit(std::move(*item.frame), *item.source), catalog.categories()));
             rendering.Post(item.source->path, [task] { MaskSetWriter::Render(*task); });
         }
@@ -44,9 +51,10 @@ int RunMasks(const MasksArgs& args) {
     });
     rendering.Finish(summary);
     return FinishExport(summary, args, [&] {
-        for (const std::string& label : writer.Finish(catalog.categories())) {
+        for (const std::string& label : writer->Finish(catalog)) {
             WriteError("annoxml: warning: --labels: no category is called \"" + label + "\"\n");
         }
+        WriteAdmissionSummary(catalog, args.frames.quiet);
     });
 }
 

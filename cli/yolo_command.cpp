@@ -1,6 +1,9 @@
 #include "yolo_command.h"
 
+#include <memory>
+
 #include "annoxml/yolo.h"
+#include "console.h"
 
 namespace annoxml::cli {
 namespace {
@@ -13,14 +16,8 @@ YoloSetWriter::Options WriterOptions(const YoloArgs& args) {
         options.imagesDir = args.imagesDir;
     }
     options.copyImages = args.copyImages;
+    options.force = args.force;
     return options;
-}
-
-// The frame's file name in the data set, known before the catalog admits it, so that a frame
-// whose image is missing fails without adding its labels to the classes.
-std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
-    return source.folder().empty() ? frame.fileName
-                                   : std::string(source.folder()) + "/" + frame.fileName;
 }
 
 }  // namespace
@@ -38,27 +35,49 @@ CLI::App* AddYolo(CLI::App& app, YoloArgs& args) {
         ->capture_default_str();
     CLI::Option* images = command->add_option(
         "--images", args.imagesDir,
-        "Folder of the images by data-set file name; each is linked into images/<split>/, and "
-        "a frame whose image is missing fails");
+        "Folder of the images: each frame's image is looked for as DIR/<data-set file_name>, "
+        "then DIR/<FileName's last component>, then beside the annotation file, and linked "
+        "(relative link) into images/<split>/; a frame whose image is missing fails");
     command->add_flag("--copy-images", args.copyImages, "Copy the images instead of linking them")
         ->needs(images);
+    // YOLO trainers read train, val and test only: other split names are a usage error.
+    command->callback([&args] {
+        args.dataset = ToDatasetOptions(args.frames);
+        try {
+            args.dataset.splits = YoloSplits(std::move(args.dataset.splits));
+        } catch (const std::invalid_argument& error) {
+            throw CLI::ValidationError("--split", error.what());
+        }
+    });
     return command;
 }
 
 int RunYolo(const YoloArgs& args) {
     DatasetCatalog catalog(args.dataset);
-    YoloSetWriter writer(WriterOptions(args));
+    std::unique_ptr<YoloSetWriter> writer;
+    try {
+        writer = std::make_unique<YoloSetWriter>(WriterOptions(args));
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
     const BatchSummary summary = RunFrames(args.frames, [&](FrameItem& item) -> std::string {
         if (item.frame) {
-            writer.CheckImage(DatasetFileName(*item.source, *item.frame));
+            // Before the catalog admits it, so that a frame whose image is missing fails
+            // without adding its labels to the classes.
+            writer->FindImage(*item.frame, DatasetFileName(*item.source, *item.frame));
             UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
-                writer.Write(admitted, catalog.categories());
+                writer->Write(admitted, catalog.categories());
             });
         }
         return "";
     });
-    return FinishExport(summary, args,
-                        [&] { writer.Finish(catalog.categories(), catalog.options().splits); });
+    return FinishExport(summary, args, [&] {
+        writer->Finish(catalog);
+        WriteAdmissionSummary(catalog, args.frames.quiet);
+        const std::string note = YoloValidationNote(catalog.options().splits);
+        if (!note.empty() && !args.frames.quiet) WriteError("annoxml: " + note + "\n");
+    });
 }
 
 }  // namespace annoxml::cli

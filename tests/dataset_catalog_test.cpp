@@ -13,18 +13,22 @@ using namespace annoxml;
 
 namespace {
 
-// A frame with the given label list and one polygon per entry of `regionLabels`.
+// A frame with the given label list and one polygon (a unit square) per entry of
+// `regionLabels`; each frame made names an image of its own.
 Frame MakeFrame(const std::vector<std::string>& labels,
                 const std::vector<std::string>& regionLabels = {}) {
+    static int made = 0;
     Frame frame;
     frame.source = "in/a.xml";
-    frame.fileName = "a.png";
+    frame.fileName = made++ == 0 ? "a.png" : "a-" + std::to_string(made) + ".png";
     for (const std::string& name : labels) frame.labels.push_back({name, "#" + name});
     for (const std::string& label : regionLabels) {
         Region region;
         region.kind = ShapeKind::Polygon;
         region.index = std::to_string(frame.regions.size() + 1);
         region.label = label;
+        region.outline = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+        region.area = 1;
         frame.regions.push_back(region);
     }
     return frame;
@@ -113,11 +117,16 @@ TEST(DatasetCatalog, FileNameJoinsTheFolderAndLabelsAreRenamedEverywhere) {
     DatasetCatalog catalog(WithRenames({{"p", "Polyp"}}));
     const DatasetFrame inFolder =
         catalog.Admit(MakeFrame({"p"}, {"p"}), FrameSource::Below("in/ward-b/x.xml", 12));
-    EXPECT_EQ(inFolder.fileName, "ward-b/a.png");
+    EXPECT_EQ(inFolder.fileName, "ward-b/" + inFolder.frame.fileName);
     EXPECT_EQ(inFolder.frame.labels[0].name, "Polyp");
     EXPECT_EQ(inFolder.frame.regions[0].label, "Polyp");
     EXPECT_EQ(catalog.categories()[0].color, "#p");
-    EXPECT_EQ(catalog.Admit(MakeFrame({}), FrameSource::File("x.xml")).fileName, "a.png");
+    Frame windowsPath = MakeFrame({});
+    windowsPath.fileName = "C:\\Endo\\case 7\\f.png";
+    EXPECT_EQ(catalog.Admit(windowsPath, FrameSource::File("x.xml")).fileName, "f.png");
+    Frame unixPath = MakeFrame({});
+    unixPath.fileName = "/data/case 7/g.png";
+    EXPECT_EQ(catalog.Admit(unixPath, FrameSource::Below("in/w/x.xml", 7)).fileName, "w/g.png");
     EXPECT_EQ(inFolder.split, "");
 }
 
@@ -179,7 +188,7 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
         dir.Write(name, "<A/>");
     }
     const std::string root = dir.path().string();
-    const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"});
+    const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"}, false);
     std::vector<std::string> relative, folders;
     for (const FrameSource& source : sources) {
         relative.emplace_back(source.relativePath());
@@ -193,6 +202,15 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
     EXPECT_EQ(GroupKey(sources[2], GroupBy::Folder), "a");
     EXPECT_EQ(GroupKey(sources[2], GroupBy::File), "a/z.xml");
     EXPECT_EQ(GroupKey(FrameSource::File("x/y/z.xml"), GroupBy::Folder), "x/y");
+    // Several inputs: each folder's own name leads the paths below it, with or without a
+    // trailing slash; "." has none.
+    const std::string name = dir.path().filename().string();
+    for (const std::string& given : {root, root + "/"}) {
+        const std::vector<FrameSource> named = ListFrameSources({given, "single.xml"});
+        EXPECT_EQ(named[2].relativePath(), name + "/a/z.xml");
+        EXPECT_EQ(named[2].folder(), name + "/a");
+        EXPECT_EQ(named[2].path, given + (given.back() == '/' ? "" : "/") + "a/z.xml");
+    }
 }
 
 // Links to files are listed as the files; links to folders are not followed, and a dangling link
