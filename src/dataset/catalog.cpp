@@ -29,8 +29,15 @@ std::optional<LeftOutReason> RegionLeftOut(const Region& region, int width, int 
         return LeftOutReason::ZeroArea;
     }
     // A frame without a size cannot place its regions; they count as they are.
-    if (width > 0 && height > 0 &&
-        !(detail::ShoelaceArea(detail::ClipToImage(region.outline, width, height)) > 0)) {
+    if (width <= 0 || height <= 0) {
+        return std::nullopt;
+    }
+    // Most regions lie inside the image: their area is all inside, and nothing need be clipped.
+    const Box& box = region.box;
+    if (box.x >= 0 && box.y >= 0 && box.x + box.width <= width && box.y + box.height <= height) {
+        return std::nullopt;
+    }
+    if (!(detail::ShoelaceArea(detail::ClipToImage(region.outline, width, height)) > 0)) {
         return LeftOutReason::OutsideImage;
     }
     return std::nullopt;
