@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "annoxml/dataset.h"
@@ -239,3 +242,111 @@ TEST(DatasetSources, LinksToFilesCountLinksToFoldersDoNot) {
 }
 
 }  // namespace
+
+namespace {
+
+Region PolygonRegion(std::vector<Point> outline) {
+    Region region;
+    region.kind = ShapeKind::Polygon;
+    region.index = "1";
+    region.label = "Polyp";
+    double twice = 0;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Point& a = outline[i];
+        const Point& b = outline[(i + 1) % outline.size()];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    region.area = std::abs(twice) / 2;
+    double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
+    for (const Point& p : outline) {
+        left = std::min(left, p.x), top = std::min(top, p.y);
+        right = std::max(right, p.x), bottom = std::max(bottom, p.y);
+    }
+    region.box = {left, top, right - left, bottom - top};
+    region.outline = std::move(outline);
+    return region;
+}
+
+}  // namespace
+
+// One rule for every export: no area, or no area inside a frame of known size.
+TEST(RegionRule, LeavesOutZeroAreaAndWhollyOutsideRegionsOnly) {
+    const std::optional<LeftOutReason> counts;
+    const struct {
+        const char* name;
+        std::vector<Point> outline;
+        int width, height;
+        std::optional<LeftOutReason> expected;
+    } cases[] = {
+        {"inside", {{1, 1}, {5, 1}, {5, 5}}, 30, 20, counts},
+        {"three points on a line", {{1, 1}, {5, 5}, {9, 9}}, 30, 20, LeftOutReason::ZeroArea},
+        {"two points", {{1, 1}, {5, 5}}, 30, 20, LeftOutReason::ZeroArea},
+        {"wholly right of the image",
+         {{40, 1}, {50, 1}, {50, 9}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"only touching the right edge",
+         {{30, 1}, {40, 1}, {40, 9}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"box overlaps, triangle misses the corner",
+         {{25, -10}, {40, -10}, {40, 5}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"partly outside", {{25, 1}, {40, 1}, {40, 9}}, 30, 20, counts},
+        {"size unknown", {{40, 1}, {50, 1}, {50, 9}}, 0, 0, counts},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RegionLeftOut(PolygonRegion(c.outline), c.width, c.height), c.expected) << c.name;
+    }
+}
+
+TEST(RegionRule, TheCatalogKeepsTheRestInOrderAndCountsWhatItLeftOut) {
+    DatasetOptions options;
+    options.splits = {{"train", 0.5}, {"val", 0.5}};
+    DatasetCatalog catalog(options);
+    Frame frame = MakeFrame({"Polyp"});
+    frame.width = 30;
+    frame.height = 20;
+    frame.regions = {
+        PolygonRegion({{1, 1}, {5, 5}, {9, 9}}), PolygonRegion({{1, 1}, {5, 1}, {5, 5}}),
+        PolygonRegion({{40, 1}, {50, 1}, {50, 9}}), PolygonRegion({{2, 2}, {6, 2}, {6, 6}})};
+    for (std::size_t i = 0; i < frame.regions.size(); ++i) {
+        frame.regions[i].index = std::to_string(i + 1);
+    }
+    const DatasetFrame admitted = catalog.Admit(frame, FrameSource::File("a.xml"));
+    ASSERT_EQ(admitted.frame.regions.size(), 2u);
+    EXPECT_EQ(admitted.frame.regions[0].index, "2");
+    EXPECT_EQ(admitted.frame.regions[1].index, "4");
+    EXPECT_EQ(admitted.categoryIds, (std::vector<int>{1, 1}));
+    ASSERT_EQ(admitted.leftOut.size(), 2u);
+    EXPECT_EQ(admitted.leftOut[0].index, "1");
+    EXPECT_EQ(admitted.leftOut[0].reason, LeftOutReason::ZeroArea);
+    EXPECT_EQ(admitted.leftOut[1].index, "3");
+    EXPECT_EQ(admitted.leftOut[1].reason, LeftOutReason::OutsideImage);
+    EXPECT_EQ(LeftOutSummary(catalog.tally()),
+              "2 regions left out: 1 zero-area, 1 outside the image");
+    // One frame: one split is empty, and the message says which and what to change.
+    const std::string other = admitted.split == "train" ? "val" : "train";
+    EXPECT_EQ(
+        SplitSummary(catalog.tally()),
+        "images per split: " + std::string(other == "val" ? "1 train, 0 val" : "0 train, 1 val"));
+    try {
+        catalog.CheckSplits();
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_THAT(error.what(), testing::HasSubstr("split \"" + other + "\" receives no frame"));
+        EXPECT_THAT(error.what(), testing::HasSubstr("the 1 file assigned"));
+    }
+    // The same image again fails, naming both files.
+    try {
+        catalog.Admit(frame, FrameSource::File("b.xml"));
+        ADD_FAILURE() << "no error";
+    } catch (const DuplicateFileName& error) {
+        EXPECT_EQ(error.detail(), "file_name \"" + frame.fileName + "\" is also the file_name of " +
+                                      frame.source + "; both would read the same image");
+    }
+}
