@@ -146,7 +146,7 @@ struct AdmissionTally {
 
 // "3 regions left out: 2 zero-area, 1 outside the image"; "" when none was.
 ANNOXML_API std::string LeftOutSummary(const AdmissionTally& tally);
-// "images per split: 48 train, 12 val"; "" without splits.
+// "images per split: 48 train, 12 val"; "images: 60" without splits.
 ANNOXML_API std::string SplitSummary(const AdmissionTally& tally);
 
 // Resolves categories and splits for frames offered in data-set order. Not thread-safe: frames

@@ -66,7 +66,7 @@ std::string LeftOutSummary(const AdmissionTally& tally) {
 
 std::string SplitSummary(const AdmissionTally& tally) {
     if (tally.images.size() == 1 && tally.images.front().first.empty()) {
-        return "";
+        return "images: " + std::to_string(tally.images.front().second);
     }
     std::string text = "images per split:";
     const char* separator = " ";
