@@ -83,9 +83,6 @@ enum class LeftOutReason {
     OutsideImage,  // no part of it with an area lies inside the image
 };
 
-// "zero area", "wholly outside the image".
-ANNOXML_API const char* LeftOutText(LeftOutReason reason);
-
 // The one region rule of every export (data set, masks, YOLO detect and segment): a region counts
 // unless its outline has no area, or, in a frame of known size, nothing of it with an area lies
 // inside the image. std::nullopt when it counts.

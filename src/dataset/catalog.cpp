@@ -20,10 +20,6 @@ std::string Counted(std::size_t count, const char* noun) {
 
 }  // namespace
 
-const char* LeftOutText(LeftOutReason reason) {
-    return reason == LeftOutReason::ZeroArea ? "zero area" : "wholly outside the image";
-}
-
 std::optional<LeftOutReason> RegionLeftOut(const Region& region, int width, int height) {
     if (!(region.area > 0)) {
         return LeftOutReason::ZeroArea;
