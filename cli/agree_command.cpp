@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "annoxml/agree.h"
 #include "annoxml/masks.h"
@@ -65,21 +66,6 @@ class InOrder {
     std::map<std::size_t, Delivery> waiting_;
     std::size_t next_ = 0;
 };
-
-// Puts the folder `staging` in the place of `target` as a whole: an earlier `target` is moved
-// aside first and removed once the new one is in place.
-void ReplaceFolder(const fs::path& staging, const fs::path& target) {
-    const fs::path old = target.string() + ".old-" + std::to_string(::getpid());
-    const bool existed = fs::exists(target);
-    if (existed) fs::rename(target, old);
-    try {
-        fs::rename(staging, target);
-    } catch (...) {
-        if (existed) fs::rename(old, target);
-        throw;
-    }
-    if (existed) fs::remove_all(old);
-}
 
 // Every rater's files, and the paths below the folders that all of them have.
 struct Listing {
@@ -152,8 +138,8 @@ struct AgreeRun {
     AgreementStudy& study;
     InOrder& inOrder;
     BackgroundTasks& tasks;
-    fs::path staging;
-    MaskSetWriter masks;  // names the consensus masks as `masks` names its own
+    // The consensus masks, named as `masks` names its own; null without --consensus.
+    MaskSetWriter* masks;
     std::shared_ptr<FrameGroup> group;
     std::size_t consumed = 0;
     std::size_t posted = 0;
@@ -191,11 +177,11 @@ struct AgreeRun {
                        " in " + first.source + "; left out";
             }
         }
-        if (!staging.empty()) {
+        if (masks) {
             const DatasetFrame& named = *group->frames.front();
             Frame source;
             source.source = first.source;
-            group->maskPath = masks.Plan({source, named.fileName, named.split, {}}, {}).path;
+            group->maskPath = masks->Plan({source, named.fileName, named.split, {}, {}}, {}).path;
         }
         const std::size_t sequence = posted++;
         const int largest = LargestCategoryId(catalog.categories());
@@ -219,11 +205,6 @@ struct AgreeRun {
         return "";
     }
 };
-
-std::string StagingFolder(const std::string& target) {
-    if (target.empty()) return "";
-    return fs::path(target).lexically_normal().string() + ".partial-" + std::to_string(::getpid());
-}
 
 }  // namespace
 
@@ -259,6 +240,11 @@ CLI::App* AddAgree(CLI::App& app, AgreeArgs& args) {
         "Folder for one consensus category mask PNG per frame (as `masks --mode category`) and "
         "categories.json; it replaces the folder as a whole once complete");
     command
+        ->add_flag("--force", args.force,
+                   "Replace a non-empty --consensus folder that annoxml did not write (without "
+                   "it, such a folder is refused)")
+        ->needs(consensus);
+    command
         ->add_option("--method", args.method,
                      "majority: the category most raters painted, ties to background (three "
                      "raters or more); staple: STAPLE per category, each rater's sensitivity and "
@@ -268,6 +254,8 @@ CLI::App* AddAgree(CLI::App& app, AgreeArgs& args) {
         ->capture_default_str();
     command->callback([&args] {
         args.frames.dataset = ToDatasetOptions(args.frames);
+        // Every rater's frame of a path has the same file name.
+        args.frames.dataset.uniqueFileNames = false;
         CheckFolders(args);
     });
     return command;
@@ -302,9 +290,16 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
             reading.inputs.push_back(listing.sources[r][places[r]].path);
         }
     }
-    const fs::path staging = StagingFolder(args.consensusDir);
-    std::error_code ignored;
-    if (!staging.empty()) fs::remove_all(staging, ignored);
+    std::optional<MaskSetWriter> masks;
+    try {
+        if (!args.consensusDir.empty()) {
+            masks.emplace(
+                MaskSetWriter::Options{args.consensusDir, MaskMode::Category, {}, args.force});
+        }
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
     InOrder inOrder(study);
     BatchSummary summary;
     AgreementReport report;
@@ -313,25 +308,18 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
                               [](const std::string& source, const std::string& error) {
                                   WriteError("annoxml: " + source + ": " + error + "\n");
                               });
-        AgreeRun run{args,
-                     listing,
-                     DatasetCatalog(args.frames.dataset),
-                     study,
-                     inOrder,
-                     tasks,
-                     staging,
-                     MaskSetWriter({staging.string(), MaskMode::Category, {}}),
-                     nullptr,
-                     0,
-                     0};
+        AgreeRun run{args,    listing, DatasetCatalog(args.frames.dataset), study,
+                     inOrder, tasks,   masks ? &*masks : nullptr,           nullptr,
+                     0,       0};
         summary = RunFrames(reading, [&run](FrameItem& item) { return run.Consume(item); });
         const std::size_t failedLater = tasks.Finish();
         summary.converted -= failedLater;
         summary.failed += failedLater;
         report = study.Finish(run.catalog.categories());
-        if (summary.stopSignal == 0 && !staging.empty()) {
+        // The consensus folder is put in place only for a complete run that compared frames.
+        if (summary.stopSignal == 0 && report.frames != 0 && masks) {
             try {
-                run.masks.Finish(run.catalog.categories());
+                masks->Finish(run.catalog.categories());
             } catch (const std::exception& error) {
                 WriteError(std::string("annoxml: ") + error.what() + "\n");
                 ++summary.failed;
@@ -340,7 +328,6 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
     }
     bool written = true;
     if (summary.stopSignal != 0 || report.frames == 0) {
-        if (!staging.empty()) fs::remove_all(staging, ignored);
         if (summary.stopSignal == 0) {
             WriteError("annoxml: agree: no frame could be compared\n");
             written = false;
@@ -355,12 +342,10 @@ int RunAgree(const AgreeArgs& args, std::ostream& out) {
     }
     try {
         if (!args.reportDir.empty()) WriteAgreementPage(report, args.reportDir, args.imagesDir);
-        if (!staging.empty()) ReplaceFolder(staging, args.consensusDir);
     } catch (const std::exception& error) {
         WriteError(std::string("annoxml: ") + error.what() + "\n");
         written = false;
     }
-    if (!staging.empty()) fs::remove_all(staging, ignored);
     const int status = FinishRun(summary, args.frames.quiet);
     return written ? status : std::max(status, 1);
 }

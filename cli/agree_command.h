@@ -17,6 +17,7 @@ struct AgreeArgs {
     std::string imagesDir;
     std::string consensusDir;
     std::string method = "majority";
+    bool force = false;
 };
 
 CLI::App* AddAgree(CLI::App& app, AgreeArgs& args);

@@ -34,18 +34,25 @@ const char* OutsideImage(const Box& box, const Frame& frame) {
     return "";
 }
 
+// Regions partly outside the image; those the catalog leaves out are reported from the admitted
+// frame, by the rule every export follows.
 void RegionWarnings(const Frame& frame, std::vector<Finding>& findings) {
     const bool sized = frame.width > 0 && frame.height > 0;
     for (const Region& region : frame.regions) {
-        const std::string shape = ShapeName(region.kind, region.index) + ": ";
         const std::string outside = sized ? OutsideImage(region.box, frame) : "";
-        if (!outside.empty()) {
-            findings.push_back(
-                {false, shape + outside + " outside the " + SizeText(frame) + " image"});
+        if (outside == "partly" && !RegionLeftOut(region, frame.width, frame.height)) {
+            findings.push_back({false, ShapeName(region.kind, region.index) + ": " + outside +
+                                           " outside the " + SizeText(frame) + " image"});
         }
-        if (region.area == 0) {
-            findings.push_back({false, shape + "zero area"});
-        }
+    }
+}
+
+void FileNameWarning(const Frame& frame, std::vector<Finding>& findings) {
+    const std::string_view image = ImageFileName(frame.fileName);
+    if (image.size() != frame.fileName.size()) {
+        findings.push_back({false, "FileName \"" + frame.fileName +
+                                       "\" holds a folder path; its last component \"" +
+                                       std::string(image) + "\" names the image"});
     }
 }
 
@@ -77,6 +84,7 @@ class Checker {
         }
         if (item.frame) {
             RegionWarnings(*item.frame, findings);
+            FileNameWarning(*item.frame, findings);
             RepeatedIndexWarnings(*item.frame, findings);
             Admit(item, findings);
         }
@@ -90,13 +98,17 @@ class Checker {
     void Admit(FrameItem& item, std::vector<Finding>& findings) {
         try {
             UseAdmitted(catalog_, item, [&](const DatasetFrame& admitted) {
-                const auto [first, added] =
-                    fileNames_.emplace(admitted.fileName, item.source->path);
-                if (!added) {
-                    findings.push_back({false, "file_name \"" + admitted.fileName +
-                                                   "\" is also the file_name of " + first->second});
+                const std::string size = SizeText(admitted.frame);
+                for (const LeftOutRegion& region : admitted.leftOut) {
+                    const std::string reason = region.reason == LeftOutReason::ZeroArea
+                                                   ? "zero area"
+                                                   : "wholly outside the " + size + " image";
+                    findings.push_back({false, ShapeName(region.kind, region.index) + ": " +
+                                                   reason + "; left out of every export"});
                 }
             });
+        } catch (const DuplicateFileName& error) {
+            findings.push_back({true, error.detail()});
         } catch (const FrameError& error) {
             // Without a fixed category list only labels outside the file's own list fail here,
             // and those are reported already.
@@ -130,7 +142,6 @@ class Checker {
     const CheckArgs& args_;
     std::ostream& out_;
     DatasetCatalog catalog_;
-    std::map<std::string, std::string> fileNames_;
     std::size_t errors_ = 0;
     std::size_t warnings_ = 0;
 };
@@ -160,10 +171,12 @@ CLI::App* AddCheck(CLI::App& app, CheckArgs& args) {
         "nothing");
     command->footer(
         "Each finding is one line: annoxml: PATH: error|warning: Kind with Index N: problem.\n"
-        "Errors are whatever would fail convert or dataset. Warnings: a region partly or wholly\n"
-        "outside the image, a region of zero area, two shapes of one kind with the same Index in\n"
-        "a file, two files with the same file_name in one data set. Exit status 0 without\n"
-        "errors, 1 with errors (or warnings with --warnings-as-errors).");
+        "Errors are whatever would fail convert or dataset, two files with the same file_name in\n"
+        "one data set included. Warnings: a region of zero area or wholly outside the image\n"
+        "(every export leaves it out), a region partly outside the image, a FileName with a\n"
+        "folder path (its last component names the image), two shapes of one kind with the same\n"
+        "Index in a file. Exit status 0 without errors, 1 with errors (or warnings with\n"
+        "--warnings-as-errors).");
     AddFrameOptions(*command, args.frames);
     command->add_flag("--warnings-as-errors", args.warningsAsErrors,
                       "Count warnings as errors for the exit status");

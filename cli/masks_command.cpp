@@ -28,13 +28,19 @@ CLI::App* AddMasks(CLI::App& app, MasksArgs& args) {
 
 int RunMasks(const MasksArgs& args) {
     StudyReporting reporting(args.frames);
-    const MaskExportSummary result = ExportMasks(
-        reporting.Run(args.dataset), {args.outDir, ParseMaskMode(args.mode), args.labels});
+    MaskExportSummary result;
+    try {
+        result = ExportMasks(reporting.Run(args.dataset),
+                             {args.outDir, ParseMaskMode(args.mode), args.labels, args.force});
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
     const BatchSummary summary = reporting.Summary(result);
     for (const std::string& label : result.unknownLabels) {
         WriteError("annoxml: warning: --labels: no category is called \"" + label + "\"\n");
     }
-    return FinishExport(summary, result.writeError, args);
+    return FinishExport(summary, result, args);
 }
 
 }  // namespace annoxml::cli

@@ -2,7 +2,6 @@
 
 #include "annoxml/preview.h"
 #include "console.h"
-#include "frame_sink.h"
 
 namespace annoxml::cli {
 
@@ -17,9 +16,13 @@ CLI::App* AddPreview(CLI::App& app, PreviewArgs& args) {
         ->required();
     command
         ->add_option("--images", args.imagesDir,
-                     "Folder where each frame's image is looked for by its FileName, before the "
-                     "annotation file's own folder")
+                     "Folder of the images: each frame's image is looked for as DIR/<data-set "
+                     "file_name>, then DIR/<FileName's last component>, then beside the "
+                     "annotation file")
         ->check(CLI::ExistingDirectory);
+    command->add_flag("--force", args.force,
+                      "Replace a non-empty --out-dir that annoxml did not write (without it, such "
+                      "a folder is refused); a folder it wrote is always replaced as a whole");
     command->add_option("--page-size", args.pageSize, "Frames per page")
         ->check(CLI::Range(std::size_t{1}, std::size_t{100000}))
         ->capture_default_str();
@@ -28,9 +31,16 @@ CLI::App* AddPreview(CLI::App& app, PreviewArgs& args) {
 
 int RunPreview(const PreviewArgs& args) {
     try {
-        PreviewWriter writer({args.outDir, args.imagesDir, args.pageSize});
-        const BatchSummary summary = RunFrames(args.frames, CollectInto(writer));
-        // Stopped early: the pages completed so far stay, but no index claims a partial count.
+        PreviewWriter writer({args.outDir, args.imagesDir, args.pageSize, args.force});
+        const BatchSummary summary = RunFrames(args.frames, [&writer](FrameItem& item) {
+            if (item.frame) {
+                writer.Add(*item.frame, DatasetFileName(*item.source, *item.frame));
+            } else {
+                writer.AddFailure(item.source->path, item.error);
+            }
+            return std::string();
+        });
+        // Stopped early: the folder stays as it was.
         if (summary.stopSignal == 0) {
             writer.Finish();
             if (!args.frames.quiet) {

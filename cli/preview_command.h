@@ -15,6 +15,7 @@ struct PreviewArgs {
     std::string outDir;
     std::string imagesDir;
     std::size_t pageSize = 100;
+    bool force = false;
 };
 
 CLI::App* AddPreview(CLI::App& app, PreviewArgs& args);

@@ -1,6 +1,7 @@
 #include "yolo_command.h"
 
 #include "annoxml/yolo.h"
+#include "console.h"
 
 namespace annoxml::cli {
 namespace {
@@ -13,6 +14,7 @@ YoloSetWriter::Options WriterOptions(const YoloArgs& args) {
         options.imagesDir = args.imagesDir;
     }
     options.copyImages = args.copyImages;
+    options.force = args.force;
     return options;
 }
 
@@ -31,17 +33,33 @@ CLI::App* AddYolo(CLI::App& app, YoloArgs& args) {
         ->capture_default_str();
     CLI::Option* images = command->add_option(
         "--images", args.imagesDir,
-        "Folder of the images by data-set file name; each is linked into images/<split>/, and "
-        "a frame whose image is missing fails");
+        "Folder of the images: each frame's image is looked for as DIR/<data-set file_name>, "
+        "then DIR/<FileName's last component>, then beside the annotation file, and linked "
+        "(relative link) into images/<split>/; a frame whose image is missing fails");
     command->add_flag("--copy-images", args.copyImages, "Copy the images instead of linking them")
         ->needs(images);
+    // YOLO trainers read train, val and test only: other split names are a usage error.
+    command->callback([&args] {
+        args.dataset = ToDatasetOptions(args.frames);
+        try {
+            args.dataset.splits = YoloSplits(std::move(args.dataset.splits));
+        } catch (const std::invalid_argument& error) {
+            throw CLI::ValidationError("--split", error.what());
+        }
+    });
     return command;
 }
 
 int RunYolo(const YoloArgs& args) {
     StudyReporting reporting(args.frames);
-    const StudySummary result = ExportYolo(reporting.Run(args.dataset), WriterOptions(args));
-    return FinishExport(reporting.Summary(result), result.writeError, args);
+    YoloExportSummary result;
+    try {
+        result = ExportYolo(reporting.Run(args.dataset), WriterOptions(args));
+    } catch (const std::exception& error) {
+        WriteError(std::string("annoxml: ") + error.what() + "\n");
+        return 1;
+    }
+    return FinishExport(reporting.Summary(result), result, args, result.validationNote);
 }
 
 }  // namespace annoxml::cli

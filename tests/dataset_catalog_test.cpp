@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "annoxml/dataset.h"
@@ -13,18 +16,22 @@ using namespace annoxml;
 
 namespace {
 
-// A frame with the given label list and one polygon per entry of `regionLabels`.
+// A frame with the given label list and one polygon (a unit square) per entry of
+// `regionLabels`; each frame made names an image of its own.
 Frame MakeFrame(const std::vector<std::string>& labels,
                 const std::vector<std::string>& regionLabels = {}) {
+    static int made = 0;
     Frame frame;
     frame.source = "in/a.xml";
-    frame.fileName = "a.png";
+    frame.fileName = made++ == 0 ? "a.png" : "a-" + std::to_string(made) + ".png";
     for (const std::string& name : labels) frame.labels.push_back({name, "#" + name});
     for (const std::string& label : regionLabels) {
         Region region;
         region.kind = ShapeKind::Polygon;
         region.index = std::to_string(frame.regions.size() + 1);
         region.label = label;
+        region.outline = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+        region.area = 1;
         frame.regions.push_back(region);
     }
     return frame;
@@ -113,11 +120,16 @@ TEST(DatasetCatalog, FileNameJoinsTheFolderAndLabelsAreRenamedEverywhere) {
     DatasetCatalog catalog(WithRenames({{"p", "Polyp"}}));
     const DatasetFrame inFolder =
         catalog.Admit(MakeFrame({"p"}, {"p"}), FrameSource::Below("in/ward-b/x.xml", 12));
-    EXPECT_EQ(inFolder.fileName, "ward-b/a.png");
+    EXPECT_EQ(inFolder.fileName, "ward-b/" + inFolder.frame.fileName);
     EXPECT_EQ(inFolder.frame.labels[0].name, "Polyp");
     EXPECT_EQ(inFolder.frame.regions[0].label, "Polyp");
     EXPECT_EQ(catalog.categories()[0].color, "#p");
-    EXPECT_EQ(catalog.Admit(MakeFrame({}), FrameSource::File("x.xml")).fileName, "a.png");
+    Frame windowsPath = MakeFrame({});
+    windowsPath.fileName = "C:\\Endo\\case 7\\f.png";
+    EXPECT_EQ(catalog.Admit(windowsPath, FrameSource::File("x.xml")).fileName, "f.png");
+    Frame unixPath = MakeFrame({});
+    unixPath.fileName = "/data/case 7/g.png";
+    EXPECT_EQ(catalog.Admit(unixPath, FrameSource::Below("in/w/x.xml", 7)).fileName, "w/g.png");
     EXPECT_EQ(inFolder.split, "");
 }
 
@@ -179,7 +191,7 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
         dir.Write(name, "<A/>");
     }
     const std::string root = dir.path().string();
-    const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"});
+    const std::vector<FrameSource> sources = ListFrameSources({root, "single.xml", "-"}, false);
     std::vector<std::string> relative, folders;
     for (const FrameSource& source : sources) {
         relative.emplace_back(source.relativePath());
@@ -193,6 +205,15 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
     EXPECT_EQ(GroupKey(sources[2], GroupBy::Folder), "a");
     EXPECT_EQ(GroupKey(sources[2], GroupBy::File), "a/z.xml");
     EXPECT_EQ(GroupKey(FrameSource::File("x/y/z.xml"), GroupBy::Folder), "x/y");
+    // Several inputs: each folder's own name leads the paths below it, with or without a
+    // trailing slash; "." has none.
+    const std::string name = dir.path().filename().string();
+    for (const std::string& given : {root, root + "/"}) {
+        const std::vector<FrameSource> named = ListFrameSources({given, "single.xml"});
+        EXPECT_EQ(named[2].relativePath(), name + "/a/z.xml");
+        EXPECT_EQ(named[2].folder(), name + "/a");
+        EXPECT_EQ(named[2].path, given + (given.back() == '/' ? "" : "/") + "a/z.xml");
+    }
 }
 
 // Links to files are listed as the files; links to folders are not followed, and a dangling link
@@ -221,3 +242,111 @@ TEST(DatasetSources, LinksToFilesCountLinksToFoldersDoNot) {
 }
 
 }  // namespace
+
+namespace {
+
+Region PolygonRegion(std::vector<Point> outline) {
+    Region region;
+    region.kind = ShapeKind::Polygon;
+    region.index = "1";
+    region.label = "Polyp";
+    double twice = 0;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Point& a = outline[i];
+        const Point& b = outline[(i + 1) % outline.size()];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    region.area = std::abs(twice) / 2;
+    double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
+    for (const Point& p : outline) {
+        left = std::min(left, p.x), top = std::min(top, p.y);
+        right = std::max(right, p.x), bottom = std::max(bottom, p.y);
+    }
+    region.box = {left, top, right - left, bottom - top};
+    region.outline = std::move(outline);
+    return region;
+}
+
+}  // namespace
+
+// One rule for every export: no area, or no area inside a frame of known size.
+TEST(RegionRule, LeavesOutZeroAreaAndWhollyOutsideRegionsOnly) {
+    const std::optional<LeftOutReason> counts;
+    const struct {
+        const char* name;
+        std::vector<Point> outline;
+        int width, height;
+        std::optional<LeftOutReason> expected;
+    } cases[] = {
+        {"inside", {{1, 1}, {5, 1}, {5, 5}}, 30, 20, counts},
+        {"three points on a line", {{1, 1}, {5, 5}, {9, 9}}, 30, 20, LeftOutReason::ZeroArea},
+        {"two points", {{1, 1}, {5, 5}}, 30, 20, LeftOutReason::ZeroArea},
+        {"wholly right of the image",
+         {{40, 1}, {50, 1}, {50, 9}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"only touching the right edge",
+         {{30, 1}, {40, 1}, {40, 9}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"box overlaps, triangle misses the corner",
+         {{25, -10}, {40, -10}, {40, 5}},
+         30,
+         20,
+         LeftOutReason::OutsideImage},
+        {"partly outside", {{25, 1}, {40, 1}, {40, 9}}, 30, 20, counts},
+        {"size unknown", {{40, 1}, {50, 1}, {50, 9}}, 0, 0, counts},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RegionLeftOut(PolygonRegion(c.outline), c.width, c.height), c.expected) << c.name;
+    }
+}
+
+TEST(RegionRule, TheCatalogKeepsTheRestInOrderAndCountsWhatItLeftOut) {
+    DatasetOptions options;
+    options.splits = {{"train", 0.5}, {"val", 0.5}};
+    DatasetCatalog catalog(options);
+    Frame frame = MakeFrame({"Polyp"});
+    frame.width = 30;
+    frame.height = 20;
+    frame.regions = {
+        PolygonRegion({{1, 1}, {5, 5}, {9, 9}}), PolygonRegion({{1, 1}, {5, 1}, {5, 5}}),
+        PolygonRegion({{40, 1}, {50, 1}, {50, 9}}), PolygonRegion({{2, 2}, {6, 2}, {6, 6}})};
+    for (std::size_t i = 0; i < frame.regions.size(); ++i) {
+        frame.regions[i].index = std::to_string(i + 1);
+    }
+    const DatasetFrame admitted = catalog.Admit(frame, FrameSource::File("a.xml"));
+    ASSERT_EQ(admitted.frame.regions.size(), 2u);
+    EXPECT_EQ(admitted.frame.regions[0].index, "2");
+    EXPECT_EQ(admitted.frame.regions[1].index, "4");
+    EXPECT_EQ(admitted.categoryIds, (std::vector<int>{1, 1}));
+    ASSERT_EQ(admitted.leftOut.size(), 2u);
+    EXPECT_EQ(admitted.leftOut[0].index, "1");
+    EXPECT_EQ(admitted.leftOut[0].reason, LeftOutReason::ZeroArea);
+    EXPECT_EQ(admitted.leftOut[1].index, "3");
+    EXPECT_EQ(admitted.leftOut[1].reason, LeftOutReason::OutsideImage);
+    EXPECT_EQ(LeftOutSummary(catalog.tally()),
+              "2 regions left out: 1 zero-area, 1 outside the image");
+    // One frame: one split is empty, and the message says which and what to change.
+    const std::string other = admitted.split == "train" ? "val" : "train";
+    EXPECT_EQ(
+        SplitSummary(catalog.tally()),
+        "images per split: " + std::string(other == "val" ? "1 train, 0 val" : "0 train, 1 val"));
+    try {
+        catalog.CheckSplits();
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_THAT(error.what(), testing::HasSubstr("split \"" + other + "\" receives no frame"));
+        EXPECT_THAT(error.what(), testing::HasSubstr("the 1 file assigned"));
+    }
+    // The same image again fails, naming both files.
+    try {
+        catalog.Admit(frame, FrameSource::File("b.xml"));
+        ADD_FAILURE() << "no error";
+    } catch (const DuplicateFileName& error) {
+        EXPECT_EQ(error.detail(), "file_name \"" + frame.fileName + "\" is also the file_name of " +
+                                      frame.source + "; both would read the same image");
+    }
+}

@@ -171,6 +171,9 @@ TEST(DatasetWriter, LargeDataSetsComeOutWholeInOrder) {
         std::map<std::string, std::vector<int>> indexes;  // per file, in order
         for (int i = 0; i < kFrames; ++i) {
             large.regions[0].index = std::to_string(i);
+            large.fileName = "large-" + std::to_string(i) + ".png";
+            // A size not known: the outline, mostly outside 640 x 480, counts as it is.
+            large.width = large.height = 0;
             const DatasetFrame frame =
                 catalog.Admit(large, FrameSource::File("large-" + std::to_string(i) + ".xml"));
             writer.Add(frame);
@@ -208,11 +211,12 @@ TEST(DatasetWriter, OneFilePerSplitEachWithAllCategoriesAndNothingWithoutCommit)
         }
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-    DatasetWriter writer(dir.File("set.json"), catalog);
+    DatasetCatalog again(options);
+    DatasetWriter writer(dir.File("set.json"), again);
     int total = 0;
     for (int i = 0; i < 20; ++i) {
         const std::string name = std::to_string(i);
-        const DatasetFrame frame = catalog.Admit(TwoRegionFrame(name), FrameSource::File(name));
+        const DatasetFrame frame = again.Admit(TwoRegionFrame(name), FrameSource::File(name));
         writer.Add(frame);
         EXPECT_EQ(frame.split, AssignSplit(name, options.splits, 0));
     }

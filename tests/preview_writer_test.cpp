@@ -61,7 +61,7 @@ TEST(PreviewWriter, SplitsFramesIntoPagesLinkedBothWaysAndAnIndex) {
         for (int n = 1; n <= c.frames; ++n) writer.Add(NumberedFrame(n));
         writer.Finish();
         EXPECT_EQ(writer.pages(), c.framesPerPage.size());
-        std::vector<std::string> expected = {"index.html"};
+        std::vector<std::string> expected = {".annoxml-export", "index.html"};
         const std::string index = ReadFile((out / "index.html").string());
         for (std::size_t page = 1; page <= c.framesPerPage.size(); ++page) {
             SCOPED_TRACE(page);
@@ -150,22 +150,26 @@ TEST(PreviewWriter, LinksTheImageFoundBesideTheFileOrInTheImagesFolder) {
     dir.Write("study/images/sub/nested.png", "png");
     dir.Write("library/video 1/named é.png", "png");
     dir.Write("library/flat.png", "png");
+    // The lookup of FindFrameImage: IMAGES/data-set file name, IMAGES/FileName's last component,
+    // that beside the annotation file.
     const struct {
         const char* name;
         const char* fileName;
+        const char* datasetFileName;
         const char* imagesDir;
         const char* link;  // "" when none is found
     } cases[] = {
-        {"beside the file", "beside.png", "", "../study/beside.png"},
-        {"path below the file", "images/sub/nested.png", "", "../study/images/sub/nested.png"},
-        {"backslashes", "images\\sub\\nested.png", "", "../study/images/sub/nested.png"},
-        {"images folder, encoded", "video 1/named é.png", "library",
-         "../library/video%201/named%20%C3%A9.png"},
-        {"images folder by last component", "C:\\capture\\flat.png", "library",
+        {"beside the file", "beside.png", "", "", "../study/beside.png"},
+        {"last component beside the file", "images/sub/beside.png", "", "", "../study/beside.png"},
+        {"backslashes", "C:\\capture\\beside.png", "", "", "../study/beside.png"},
+        {"images folder by data-set file name, encoded", "named é.png", "video 1/named é.png",
+         "library", "../library/video%201/named%20%C3%A9.png"},
+        {"images folder by last component", "C:\\capture\\flat.png", "video 1/flat.png", "library",
          "../library/flat.png"},
-        {"images folder first, then beside", "beside.png", "library", "../study/beside.png"},
-        {"missing", "nowhere.png", "library", ""},
-        {"empty name", "", "", ""},
+        {"images folder first, then beside", "beside.png", "", "library", "../study/beside.png"},
+        {"a folder of FileName is no place to look", "images/sub/nested.png", "", "", ""},
+        {"missing", "nowhere.png", "", "library", ""},
+        {"empty name", "", "", "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,7 +178,7 @@ TEST(PreviewWriter, LinksTheImageFoundBesideTheFileOrInTheImagesFolder) {
         frame.source = dir.File("study/frame.xml");
         const std::string images = *c.imagesDir ? dir.File(c.imagesDir) : "";
         PreviewWriter writer({dir.File("out"), images, 100});
-        writer.Add(frame);
+        writer.Add(frame, c.datasetFileName);
         writer.Finish();
         const std::string page = ReadFile(dir.File("out/page-0001.html"));
         if (*c.link) {
@@ -189,7 +193,7 @@ TEST(PreviewWriter, LinksTheImageFoundBesideTheFileOrInTheImagesFolder) {
     }
 }
 
-TEST(PreviewWriter, RemovesPagesLeftByALongerEarlierRun) {
+TEST(PreviewWriter, ReplacesTheFolderOfALongerEarlierRunAsAWhole) {
     TempDir dir;
     for (const int frames : {5, 2}) {
         PreviewWriter writer({dir.File("out"), "", 1});
@@ -197,30 +201,50 @@ TEST(PreviewWriter, RemovesPagesLeftByALongerEarlierRun) {
         writer.Finish();
     }
     EXPECT_EQ(FilesIn(dir.path() / "out"),
-              (std::vector<std::string>{"index.html", "page-0001.html", "page-0002.html"}));
+              (std::vector<std::string>{".annoxml-export", "index.html", "page-0001.html",
+                                        "page-0002.html"}));
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"out"});
 }
 
-TEST(PreviewWriter, WithoutFinishKeepsFullPagesOnlyAndNoIndex) {
+TEST(PreviewWriter, WithoutFinishLeavesTheFolderAsItWas) {
     TempDir dir;
+    {
+        PreviewWriter writer({dir.File("out"), "", 2});
+        writer.Add(NumberedFrame(1));
+        writer.Finish();
+    }
+    const std::string index = ReadFile(dir.File("out/index.html"));
     {
         PreviewWriter writer({dir.File("out"), "", 2});
         for (int n = 1; n <= 5; ++n) writer.Add(NumberedFrame(n));
     }
     EXPECT_EQ(FilesIn(dir.path() / "out"),
-              (std::vector<std::string>{"page-0001.html", "page-0002.html"}));
+              (std::vector<std::string>{".annoxml-export", "index.html", "page-0001.html"}));
+    EXPECT_EQ(ReadFile(dir.File("out/index.html")), index);
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"out"});
 }
 
-TEST(PreviewWriter, RefusesAPageSizeOfZeroAndAnOutputThatIsAFile) {
+TEST(PreviewWriter, RefusesAPageSizeOfZeroAnOutputThatIsAFileAndAFolderNotItsOwn) {
     TempDir dir;
     EXPECT_THROW(PreviewWriter({dir.File("out"), "", 0}), std::invalid_argument);
     dir.Write("taken", "");
+    EXPECT_THROW(PreviewWriter({dir.File("taken/out"), "", 10}), std::runtime_error);
+    EXPECT_THROW(PreviewWriter({dir.File("taken"), "", 10}), std::runtime_error);
+    fs::create_directories(dir.path() / "photos");
+    dir.Write("photos/holiday.jpg", "jpg");
     try {
-        PreviewWriter writer({dir.File("taken/out"), "", 10});
+        PreviewWriter writer({dir.File("photos"), "", 10});
         ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& error) {
-        EXPECT_THAT(error.what(),
-                    testing::StartsWith("Cannot create " + dir.File("taken/out") + ": "));
+        EXPECT_THAT(error.what(), HasSubstr("is not empty and was not written by annoxml"));
     }
+    EXPECT_EQ(FilesIn(dir.path() / "photos"), std::vector<std::string>{"holiday.jpg"});
+    {
+        PreviewWriter writer({dir.File("photos"), "", 10, true});
+        writer.Finish();
+    }
+    EXPECT_EQ(FilesIn(dir.path() / "photos"),
+              (std::vector<std::string>{".annoxml-export", "index.html"}));
 }
 
 }  // namespace

@@ -174,8 +174,7 @@ TEST(YamlQuoted, EscapesWhatYamlWouldReadOtherwise) {
 }
 
 TEST(DataYaml, FoldersAndNamesInClassOrder) {
-    EXPECT_EQ(annoxml::DataYaml({"/data/set", {"train", "val", "test"}, {"Polyp", "Ulcer"}}),
-              "path: \"/data/set\"\n"
+    EXPECT_EQ(annoxml::DataYaml({{"train", "val", "test"}, {"Polyp", "Ulcer"}}),
               "train: \"images/train\"\n"
               "val: \"images/val\"\n"
               "test: \"images/test\"\n"
@@ -183,12 +182,42 @@ TEST(DataYaml, FoldersAndNamesInClassOrder) {
               "names:\n"
               "  0: \"Polyp\"\n"
               "  1: \"Ulcer\"\n");
-    EXPECT_EQ(annoxml::DataYaml({"out", {"train"}, {}}),
-              "path: \"out\"\n"
+    EXPECT_EQ(annoxml::DataYaml({{"train"}, {}}),
               "train: \"images/train\"\n"
               "val: \"images/train\"  # no val split: the training images\n"
               "nc: 0\n"
               "names: []\n");
+}
+
+TEST(YoloSplits, TakesTrainValTestAndTheUsualNamesOfVal) {
+    const auto names = [](const std::vector<annoxml::SplitShare>& splits) {
+        std::vector<std::string> result;
+        for (const auto& split : annoxml::YoloSplits(splits)) result.push_back(split.name);
+        return result;
+    };
+    EXPECT_EQ(names({{"train", 0.8}, {"valid", 0.2}}), (std::vector<std::string>{"train", "val"}));
+    EXPECT_EQ(names({{"validation", 0.5}, {"test", 0.5}}),
+              (std::vector<std::string>{"val", "test"}));
+    EXPECT_THROW(names({{"fit", 0.8}, {"val", 0.2}}), std::invalid_argument);
+    EXPECT_THROW(names({{"val", 0.5}, {"valid", 0.5}}), std::invalid_argument);
+    EXPECT_EQ(annoxml::YoloValidationNote({{"train", 1}}).empty(), false);
+    EXPECT_EQ(annoxml::YoloValidationNote({{"train", 0.5}, {"val", 0.5}}), "");
+}
+
+// Ultralytics' img2label_paths: the last /images/ becomes /labels/, the extension .txt.
+TEST(YoloLabelPath, FollowsTheTrainersRule) {
+    const struct {
+        const char* image;
+        const char* label;
+    } cases[] = {
+        {"/out/images/train/a.png", "/out/labels/train/a.txt"},
+        {"/out/images/train/images/a.png", "/out/images/train/labels/a.txt"},
+        {"/images/out/images/val/case.1/a.b.jpg", "/images/out/labels/val/case.1/a.b.txt"},
+        {"/out/images/train/case.1/a", "/out/labels/train/case.1/a.txt"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(annoxml::YoloLabelPath(c.image), c.label) << c.image;
+    }
 }
 
 TEST(ParseYoloTask, NamesAndErrors) {

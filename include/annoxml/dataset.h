@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct DatasetOptions {
     std::vector<SplitShare> splits;
     std::uint64_t seed = 0;
     GroupBy groupBy = GroupBy::File;
+    // Two frames with the same data-set file name fail the second (an export's images must be
+    // distinct). Off where the same frames come several times, as from several raters.
+    bool uniqueFileNames = true;
 };
 
 // A category list as JSON text: an array of {"id": integer, "name": string, "supercategory":
@@ -78,17 +82,82 @@ struct ANNOXML_API FrameSource {
 };
 
 // Every input file as is ("-" is standard input), and every *.xml below each input folder sorted by
-// path in byte order. Throws std::runtime_error naming a folder that cannot be listed.
+// path in byte order. Throws std::runtime_error naming a folder that cannot be listed. With
+// `keepFolderNames` (the default when several inputs are given) the path below an input folder
+// starts with the folder's own name ("a/x.xml" for dup/a/x.xml), so that files of several folders
+// keep distinct data-set file names; "." and ".." have no name to keep.
 ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs);
+ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs,
+                                                      bool keepFolderNames);
 
-// A frame as it enters a data set: labels renamed, every region's category resolved, its split
-// and data-set file name known.
-struct DatasetFrame {
-    Frame frame;
-    std::string fileName;          // folder + "/" + FileName, or FileName alone
-    std::string split;             // "" without splits
-    std::vector<int> categoryIds;  // one per region of frame.regions
+// Why a region is left out of every export.
+enum class LeftOutReason {
+    ZeroArea,      // its outline encloses no area
+    OutsideImage,  // no part of it with an area lies inside the image
 };
+
+// The one region rule of every export (data set, masks, YOLO detect and segment): a region counts
+// unless its outline has no area, or, in a frame of known size, nothing of it with an area lies
+// inside the image. std::nullopt when it counts.
+ANNOXML_API std::optional<LeftOutReason> RegionLeftOut(const Region& region, int width, int height);
+
+// A region the catalog left out of a frame.
+struct LeftOutRegion {
+    ShapeKind kind = ShapeKind::Rectangle;
+    std::string index;
+    LeftOutReason reason = LeftOutReason::ZeroArea;
+};
+
+// The image of an annotation file: FileName's last component after '/' or '\' (annotation tools
+// on Windows may write a full path such as "C:\Endo\case 7\f.png").
+ANNOXML_API std::string_view ImageFileName(std::string_view fileName);
+
+// The frame's file name in a data set: the source's folder below its input folder joined with
+// ImageFileName(frame.fileName), or that alone.
+ANNOXML_API std::string DatasetFileName(const FrameSource& source, const Frame& frame);
+
+// A frame as it enters a data set: labels renamed, the regions that count kept, every region's
+// category resolved, its split and data-set file name known.
+struct DatasetFrame {
+    Frame frame;                         // its regions: those that count, in document order
+    std::string fileName;                // folder + "/" + ImageFileName(FileName), or that alone
+    std::string split;                   // "" without splits
+    std::vector<int> categoryIds;        // one per region of frame.regions
+    std::vector<LeftOutRegion> leftOut;  // the regions the rule left out, in document order
+};
+
+// Where a frame would find its image: `imagesDir` joined with the data-set file name, then with
+// ImageFileName(FileName) alone, then ImageFileName(FileName) beside the annotation file. The
+// first regular file of these; std::nullopt when there is none. `imagesDir` may be "".
+ANNOXML_API std::optional<std::string> FindFrameImage(const DatasetFrame& frame,
+                                                      const std::string& imagesDir);
+// The same for a frame not admitted to a catalog, with its data-set file name.
+ANNOXML_API std::optional<std::string> FindFrameImage(const Frame& frame,
+                                                      const std::string& datasetFileName,
+                                                      const std::string& imagesDir);
+
+// A frame whose data-set file name another frame of the data set has already: both would read
+// the same image.
+class ANNOXML_API DuplicateFileName : public FrameError {
+  public:
+    using FrameError::FrameError;
+};
+
+// What the catalog admitted: images per split and the regions left out, by reason.
+struct AdmissionTally {
+    // Each split in the options' order with its images; one entry named "" without splits.
+    std::vector<std::pair<std::string, std::size_t>> images;
+    std::size_t zeroArea = 0;
+    std::size_t outsideImage = 0;
+    std::size_t groups = 0;  // distinct group keys (counted with splits only)
+
+    std::size_t leftOut() const { return zeroArea + outsideImage; }
+};
+
+// "3 regions left out: 2 zero-area, 1 outside the image"; "" when none was.
+ANNOXML_API std::string LeftOutSummary(const AdmissionTally& tally);
+// "images per split: 48 train, 12 val"; "images: 60" without splits.
+ANNOXML_API std::string SplitSummary(const AdmissionTally& tally);
 
 // Resolves categories and splits for frames offered in data-set order. Not thread-safe: frames
 // are read on many threads but admitted on one, in order, so ids do not depend on timing.
@@ -96,12 +165,20 @@ class ANNOXML_API DatasetCatalog {
   public:
     explicit DatasetCatalog(DatasetOptions options);
 
-    // Renames labels, resolves categories and assigns the split. Throws FrameError (and adds
-    // nothing) when a region's label is not in a fixed category list.
+    // Renames labels, leaves out the regions that do not count (RegionLeftOut), resolves
+    // categories and assigns the split. Throws FrameError (and adds nothing) when a region's
+    // label is not in a fixed category list, DuplicateFileName, naming both annotation files,
+    // when an earlier frame has the same data-set file name.
     DatasetFrame Admit(Frame frame, const FrameSource& source);
 
     const std::vector<Category>& categories() const { return categories_; }
     const DatasetOptions& options() const { return options_; }
+    const AdmissionTally& tally() const { return tally_; }
+
+    // Throws std::runtime_error when a named split has received no frame, naming the split, the
+    // number of groups, and what to change. Training tools refuse a data set with an empty
+    // split, so an export checks this before it puts its output in place.
+    void CheckSplits() const;
 
   private:
     const std::string& Renamed(const std::string& name) const;
@@ -112,6 +189,9 @@ class ANNOXML_API DatasetCatalog {
     std::vector<Category> categories_;
     std::unordered_map<std::string, std::string> renames_;
     std::unordered_map<std::string, int> idsByName_;
+    std::unordered_map<std::string, std::string> fileNames_;  // data-set file name -> source
+    std::unordered_set<std::size_t> groupHashes_;
+    AdmissionTally tally_;
 };
 
 // The key by which a source is assigned to a split: its relative path, or the folder of it.
@@ -167,6 +247,9 @@ class ANNOXML_API DatasetWriter {
     };
     // The files written, in split order, with what each holds.
     std::vector<FileSummary> files() const;
+    // Files beside them of the same stem (PATH itself, or with "_NAME" before the extension) that
+    // this writer does not write: split files an earlier run left, sorted.
+    std::vector<std::string> StaleFiles() const;
 
   private:
     struct SplitFile;
@@ -174,17 +257,12 @@ class ANNOXML_API DatasetWriter {
 
     const DatasetCatalog& catalog_;
     int indent_;
+    std::string path_;
     std::vector<std::unique_ptr<SplitFile>> files_;
 };
 
 // The file of one split: `path` with "_NAME" inserted before its extension.
 ANNOXML_API std::string SplitPath(const std::string& path, const std::string& split);
-
-// The image of a data-set frame: imagesDir joined with the data set's file_name, then with
-// FileName's last component (after / or \) alone, then that name beside the annotation file;
-// nullopt when none of them is a file.
-ANNOXML_API std::optional<std::string> FindFrameImage(const DatasetFrame& frame,
-                                                      const std::string& imagesDir);
 
 // The split of a group key: a stable hash of (seed, key) placed on the cumulative shares.
 ANNOXML_API const std::string& AssignSplit(const std::string& groupKey,

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@
 #include "annoxml/frame.h"
 
 namespace annoxml {
+
+namespace detail {
+class ExportFolder;
+}
 
 // A run of pixels [begin, end) on one row.
 struct PixelSpan {
@@ -63,7 +68,7 @@ class ANNOXML_API MaskImage {
 enum class MaskMode {
     Binary,    // 8-bit, 255 for every painted region
     Category,  // the region's category id: 8-bit, 16-bit when an id exceeds 255
-    Instance,  // 16-bit, the region's number within the frame from 1
+    Instance,  // 16-bit, the region's number within the frame from 1 (of the regions that count)
 };
 
 // Parses "binary", "category" or "instance"; throws std::invalid_argument otherwise.
@@ -89,16 +94,26 @@ ANNOXML_API void WritePng(const MaskImage& image, const std::string& path);
 
 // A folder of mask images, one per data-set frame, named after the frame's data-set file name
 // with the extension .png (below a folder named after the frame's split when there are splits),
-// and categories.json (id, name, color of the categories painted).
+// and categories.json (id, name, color of the categories painted). The folder is replaced as a
+// whole: the masks are written into a new folder beside it, which Finish() puts in its place; a
+// writer destroyed before that leaves the folder as it was. In instance mode a region's number
+// counts the admitted frame's regions (those the catalog's rule keeps), so mask value k is the
+// frame's k-th annotation in the data set.
 class ANNOXML_API MaskSetWriter {
   public:
     struct Options {
         std::string outDir;
         MaskMode mode = MaskMode::Binary;
         std::vector<std::string> labels;  // paint only these categories; empty: all
+        // Replace a non-empty outDir that this tool did not write, instead of refusing it.
+        bool force = false;
     };
 
+    // Throws std::runtime_error when outDir cannot be replaced (see detail::ExportFolder).
     explicit MaskSetWriter(Options options);
+    ~MaskSetWriter();
+    MaskSetWriter(const MaskSetWriter&) = delete;
+    MaskSetWriter& operator=(const MaskSetWriter&) = delete;
 
     // One frame's mask, planned and ready to render.
     struct Task {
@@ -117,8 +132,11 @@ class ANNOXML_API MaskSetWriter {
     // written.
     static void Render(const Task& task);
 
-    // Writes categories.json; returns the --labels names that match no category.
-    std::vector<std::string> Finish(const std::vector<Category>& categories) const;
+    // Writes categories.json and puts the folder in place; returns the --labels names that
+    // match no category.
+    std::vector<std::string> Finish(const std::vector<Category>& categories);
+    // The same after catalog.CheckSplits(): a named split without frames fails the set.
+    std::vector<std::string> Finish(const DatasetCatalog& catalog);
 
   private:
     bool IsSelected(const std::string& name) const;
@@ -126,6 +144,7 @@ class ANNOXML_API MaskSetWriter {
                         const std::vector<Category>& categories) const;
 
     Options options_;
+    std::unique_ptr<detail::ExportFolder> folder_;
     std::map<std::string, std::string> written_;  // path -> the frame's source
 };
 

@@ -22,19 +22,25 @@ struct PreviewOptions {
     std::string outDir;     // created when missing
     std::string imagesDir;  // "" : images are looked for beside each annotation file only
     std::size_t pageSize = 100;
+    // Replace a non-empty outDir that this tool did not write, instead of refusing it.
+    bool force = false;
 };
 
 // Writes DIR/page-0001.html, ... as frames are added (in display order) and DIR/index.html on
-// Finish(). Each file appears complete or not at all; a writer destroyed before Finish() leaves
-// the pages completed so far and no index.
+// Finish(). The folder is replaced as a whole: pages are written into a new folder beside it,
+// which Finish() puts in its place, so a writer destroyed before Finish() leaves DIR as it was.
 class ANNOXML_API PreviewWriter {
   public:
+    // Throws std::runtime_error when outDir cannot be replaced: a non-empty folder this tool did
+    // not write (unless `force`), or not a folder.
     explicit PreviewWriter(PreviewOptions options);
     ~PreviewWriter();
     PreviewWriter(const PreviewWriter&) = delete;
     PreviewWriter& operator=(const PreviewWriter&) = delete;
 
-    void Add(const Frame& frame);
+    // The frame's image is found by FindFrameImage, with its data-set file name ("" : its
+    // image's file name alone).
+    void Add(const Frame& frame, const std::string& datasetFileName = "");
     void AddFailure(const std::string& path, const std::string& message);
     void Finish();
 

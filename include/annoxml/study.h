@@ -41,8 +41,11 @@ struct StudySummary {
     bool stopped = false;
     double seconds = 0;
     // Why the outputs could not be completed ("" when they were, or were not attempted because
-    // the run stopped or, with strict, a file failed).
+    // the run stopped or, with strict, a file failed): a named split without frames, a file that
+    // cannot be written.
     std::string writeError;
+    // What the catalog admitted: images per split, regions left out by reason.
+    AdmissionTally admitted;
 };
 
 // The sources of every input in order; a folder that cannot be listed is passed to `unlisted`
@@ -54,11 +57,13 @@ ANNOXML_API std::vector<FrameSource> ListInputs(
 struct DatasetExportSummary : StudySummary {
     std::vector<DatasetWriter::FileSummary> files;  // what was written, after a commit
     std::size_t categories = 0;
+    // Split files of the same stem that an earlier run left and this one did not rewrite.
+    std::vector<std::string> staleFiles;
 };
 
 // `annoxml dataset`: one COCO instances file per split at `output`. Nothing is written when the
-// run stops, or when `strict` and a file failed. Throws std::runtime_error, before reading, when
-// the output cannot be opened.
+// run stops, when a named split receives no frame, or when `strict` and a file failed. Throws
+// std::runtime_error, before reading, when the output cannot be opened.
 ANNOXML_API DatasetExportSummary ExportDataset(const StudyRun& run, const std::string& output,
                                                int indent = -1, bool strict = false);
 
@@ -66,11 +71,21 @@ struct MaskExportSummary : StudySummary {
     std::vector<std::string> unknownLabels;  // options.labels that name no category
 };
 
-// `annoxml masks`: one mask PNG per frame, rendered on the run's threads, and categories.json.
+// `annoxml masks`: one mask PNG per frame, rendered on the run's threads, and categories.json,
+// replacing the folder as a whole. Throws std::runtime_error, before reading, when the folder
+// cannot be replaced (see MaskSetWriter).
 ANNOXML_API MaskExportSummary ExportMasks(const StudyRun& run,
                                           const MaskSetWriter::Options& options);
 
-// `annoxml yolo`: labels per frame, the images with options.imagesDir, and data.yaml.
-ANNOXML_API StudySummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& options);
+struct YoloExportSummary : StudySummary {
+    // Says that validation runs on the training images, when there is no val split.
+    std::string validationNote;
+};
+
+// `annoxml yolo`: labels per frame, the images with options.imagesDir, and data.yaml, replacing
+// the folder as a whole. Throws std::runtime_error, before reading, when the folder cannot be
+// replaced (see YoloSetWriter).
+ANNOXML_API YoloExportSummary ExportYolo(const StudyRun& run,
+                                         const YoloSetWriter::Options& options);
 
 }  // namespace annoxml

@@ -69,9 +69,13 @@ std::string FrameSection(const AgreementReport& report, const DisagreementFrame&
                          const std::string& imagesDir) {
     const Frame& first = shown.frames.front();
     std::string imageLink;
+    // The frame's data-set file name: its folder below the rater's folder, then its image.
+    const std::string folder = std::filesystem::path(shown.path).parent_path().generic_string();
     for (const Frame& frame : shown.frames) {
-        if (const auto image = detail::FindImage(frame, imagesDir)) {
-            imageLink = detail::RelativeLink(*image, outDir);
+        const std::string image(ImageFileName(frame.fileName));
+        const std::string fileName = folder.empty() ? image : folder + "/" + image;
+        if (const auto found = FindFrameImage(frame, fileName, imagesDir)) {
+            imageLink = detail::RelativeLink(*found, outDir);
             break;
         }
     }

@@ -1,37 +1,29 @@
-// Where a data-set frame's image lies.
+// Where a frame's image lies: one lookup for every export and front end that needs the picture.
 #include <filesystem>
 
 #include "annoxml/dataset.h"
 
-namespace fs = std::filesystem;
-
 namespace annoxml {
-namespace {
-
-// FileName's last component: what follows the last / or \.
-std::string LastComponent(const std::string& fileName) {
-    const std::size_t slash = fileName.find_last_of("/\\");
-    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-}
-
-bool IsFile(const fs::path& path) {
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
-}  // namespace
 
 std::optional<std::string> FindFrameImage(const DatasetFrame& frame, const std::string& imagesDir) {
-    const std::string name = LastComponent(frame.frame.fileName);
-    if (name.empty()) return std::nullopt;
+    return FindFrameImage(frame.frame, frame.fileName, imagesDir);
+}
+
+std::optional<std::string> FindFrameImage(const Frame& frame, const std::string& datasetFileName,
+                                          const std::string& imagesDir) {
+    namespace fs = std::filesystem;
+    const std::string_view image = ImageFileName(frame.fileName);
     std::vector<fs::path> candidates;
     if (!imagesDir.empty()) {
-        candidates.push_back(fs::path(imagesDir) / frame.fileName);
-        candidates.push_back(fs::path(imagesDir) / name);
+        if (!datasetFileName.empty()) candidates.push_back(fs::path(imagesDir) / datasetFileName);
+        if (!image.empty()) candidates.push_back(fs::path(imagesDir) / fs::path(image));
     }
-    candidates.push_back(fs::path(frame.frame.source).parent_path() / name);
+    if (!image.empty()) {
+        candidates.push_back(fs::path(frame.source).parent_path() / fs::path(image));
+    }
     for (const fs::path& candidate : candidates) {
-        if (IsFile(candidate)) return candidate.string();
+        std::error_code error;
+        if (fs::is_regular_file(candidate, error)) return candidate.string();
     }
     return std::nullopt;
 }

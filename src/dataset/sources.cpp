@@ -27,9 +27,26 @@ bool HasXmlExtension(std::string_view name) {
 // Every regular *.xml file below `folder`, sorted by the path below it in byte order, appended
 // to `sources`. Studies list hundreds of thousands of files: they are gathered in a deque, which
 // never holds twice their size as a growing vector does, and moved over one by one.
-void AppendXmlFilesBelow(const std::string& folder, std::vector<FrameSource>& sources) {
+// The length of the folder's own name at the end of `folder` (trailing slashes aside); 0 for a
+// name that says nothing of the folder: "", ".", "..".
+std::size_t OwnNameLength(const std::string& folder) {
+    const std::size_t end = folder.find_last_not_of('/');
+    if (end == std::string::npos) return 0;
+    const std::size_t slash = folder.rfind('/', end);
+    const std::string_view name =
+        std::string_view(folder).substr(slash == std::string::npos ? 0 : slash + 1,
+                                        end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+    return name == "." || name == ".." ? 0 : name.size() + (folder.size() - 1 - end);
+}
+
+void AppendXmlFilesBelow(const std::string& folder, bool keepName,
+                         std::vector<FrameSource>& sources) {
     std::deque<FrameSource> files;
-    const std::size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
+    std::size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
+    const std::size_t nameLength = keepName ? OwnNameLength(folder) : 0;
+    if (nameLength > 0) {
+        prefix -= nameLength + (folder.back() == '/' ? 0 : 1);
+    }
     try {
         platform::ForEachFileBelow(folder, HasXmlExtension, [&](std::string&& path) {
             const std::size_t relative = path.size() - prefix;
@@ -83,6 +100,11 @@ std::string_view FrameSource::folder() const {
 }
 
 std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs) {
+    return ListFrameSources(inputs, inputs.size() > 1);
+}
+
+std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs,
+                                          bool keepFolderNames) {
     std::vector<FrameSource> sources;
     for (const std::string& input : inputs) {
         if (input == "-") {
@@ -90,7 +112,7 @@ std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs
         } else if (!IsDirectory(input)) {
             sources.push_back(FrameSource::File(input));
         } else {
-            AppendXmlFilesBelow(input, sources);
+            AppendXmlFilesBelow(input, keepFolderNames, sources);
         }
     }
     return sources;

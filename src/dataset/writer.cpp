@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -210,6 +211,8 @@ PreparedAnnotations::PreparedAnnotations(const Frame& frame, int indent) : inden
     std::size_t idsLength = 0;
     ends_.reserve(frame.regions.size());
     for (const Region& region : frame.regions) {
+        // The catalog leaves these out of the admitted frame (the regions prepared must be its).
+        if (RegionLeftOut(region, frame.width, frame.height)) continue;
         const std::size_t start = writer.text().size();
         WriteAnnotationIds(writer, 0, 0, 0);
         idsLength = writer.text().size() - start;
@@ -275,7 +278,13 @@ std::string SplitPath(const std::string& path, const std::string& split) {
 }
 
 DatasetWriter::DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent)
-    : catalog_(catalog), indent_(indent) {
+    : catalog_(catalog), indent_(indent), path_(path) {
+    // Named here, as given, rather than through the first split file that cannot be opened.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        throw std::runtime_error("Cannot write " + path + ": no folder " + folder.string());
+    }
     const std::vector<SplitShare>& splits = catalog.options().splits;
     const auto spoolMemory = std::make_shared<std::size_t>(kSpoolMemory);
     if (splits.empty()) {
@@ -351,6 +360,34 @@ void DatasetWriter::Commit() {
     for (const std::unique_ptr<SplitFile>& file : files_) {
         file->output.Commit();
     }
+}
+
+std::vector<std::string> DatasetWriter::StaleFiles() const {
+    namespace fs = std::filesystem;
+    const fs::path path(path_);
+    const std::string stem = path.stem().string();
+    const std::string extension = path.extension().string();
+    std::vector<std::string> written;
+    for (const std::unique_ptr<SplitFile>& file : files_) {
+        written.push_back(fs::path(file->output.path()).filename().string());
+    }
+    std::vector<std::string> stale;
+    std::error_code error;
+    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        const bool sameStem =
+            name == stem + extension ||
+            (name.size() > stem.size() + 1 + extension.size() &&
+             name.compare(0, stem.size() + 1, stem + "_") == 0 &&
+             name.compare(name.size() - extension.size(), extension.size(), extension) == 0);
+        if (sameStem && std::find(written.begin(), written.end(), name) == written.end()) {
+            stale.push_back((path.parent_path() / name).string());
+        }
+    }
+    std::sort(stale.begin(), stale.end());
+    return stale;
 }
 
 std::vector<DatasetWriter::FileSummary> DatasetWriter::files() const {

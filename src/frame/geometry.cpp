@@ -64,6 +64,38 @@ std::vector<Point> SampleEllipse(Point center, double a, double b, double cosAng
     return outline;
 }
 
+// One side of the image rectangle: points p with inside(p) are kept.
+struct Side {
+    bool vertical;  // x = at, else y = at
+    double at;
+    bool keepBelow;  // keep coordinates <= at, else >= at
+};
+
+bool Inside(const Point& p, const Side& side) {
+    const double v = side.vertical ? p.x : p.y;
+    return side.keepBelow ? v <= side.at : v >= side.at;
+}
+
+Point Intersection(const Point& a, const Point& b, const Side& side) {
+    const double t = side.vertical ? (side.at - a.x) / (b.x - a.x) : (side.at - a.y) / (b.y - a.y);
+    Point p{a.x * (1 - t) + b.x * t, a.y * (1 - t) + b.y * t};
+    (side.vertical ? p.x : p.y) = side.at;  // exactly on the side, whatever the rounding
+    return p;
+}
+
+std::vector<Point> ClipBy(const std::vector<Point>& outline, const Side& side) {
+    std::vector<Point> kept;
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const Point& a = outline[i];
+        const Point& b = outline[(i + 1) % outline.size()];
+        const bool aIn = Inside(a, side);
+        const bool bIn = Inside(b, side);
+        if (aIn) kept.push_back(a);
+        if (aIn != bIn) kept.push_back(Intersection(a, b, side));
+    }
+    return kept;
+}
+
 }  // namespace
 
 std::vector<Point> RectangleOutline(Point first, Point third) {
@@ -129,6 +161,22 @@ double DistanceFromLine(Point point, Point a, Point b) {
     }
     const double cross = (b.x - a.x) * (point.y - a.y) - (b.y - a.y) * (point.x - a.x);
     return std::abs(cross) / length;
+}
+
+std::vector<Point> ClipToImage(const std::vector<Point>& outline, double width, double height) {
+    const bool finite = std::all_of(outline.begin(), outline.end(), [](const Point& p) {
+        return std::isfinite(p.x) && std::isfinite(p.y);
+    });
+    if (!finite) {
+        return {};
+    }
+    std::vector<Point> clipped = outline;
+    for (const Side& side : {Side{true, 0, false}, Side{true, width, true}, Side{false, 0, false},
+                             Side{false, height, true}}) {
+        if (clipped.empty()) break;
+        clipped = ClipBy(clipped, side);
+    }
+    return clipped;
 }
 
 }  // namespace annoxml::detail

@@ -25,6 +25,10 @@ int OutlineVertexCount(double radius);
 double ShoelaceArea(const std::vector<Point>& outline);
 Box BoxOf(const std::vector<Point>& outline);
 
+// The part of an outline inside the rectangle [0, width] x [0, height] (an outline clipped by
+// each side in turn); empty when nothing is inside or a coordinate is not finite.
+std::vector<Point> ClipToImage(const std::vector<Point>& outline, double width, double height);
+
 // Distance of `point` from the line through `a` and `b` (from `a` when they coincide).
 double DistanceFromLine(Point point, Point a, Point b);
 double Distance(Point a, Point b);

@@ -5,11 +5,16 @@
 
 #include "annoxml/masks.h"
 #include "util/atomic_file.h"
+#include "util/export_folder.h"
 #include "util/export_paths.h"
 
 namespace annoxml {
 
-MaskSetWriter::MaskSetWriter(Options options) : options_(std::move(options)) {}
+MaskSetWriter::MaskSetWriter(Options options)
+    : options_(std::move(options)),
+      folder_(std::make_unique<detail::ExportFolder>(options_.outDir, options_.force)) {}
+
+MaskSetWriter::~MaskSetWriter() = default;
 
 bool MaskSetWriter::IsSelected(const std::string& name) const {
     const std::vector<std::string>& labels = options_.labels;
@@ -34,7 +39,7 @@ MaskRequest MaskSetWriter::Request(const DatasetFrame& admitted,
 
 MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
                                         const std::vector<Category>& categories) {
-    const std::filesystem::path root = std::filesystem::path(options_.outDir) / admitted.split;
+    const std::filesystem::path root = folder_->staging() / admitted.split;
     const std::filesystem::path path = detail::ExportPath(root, admitted.fileName, ".png");
     detail::ClaimPath(written_, path, admitted.frame.source);
     MaskRequest request = Request(admitted, categories);
@@ -51,7 +56,12 @@ void MaskSetWriter::Write(DatasetFrame admitted, const std::vector<Category>& ca
     Render(Plan(std::move(admitted), categories));
 }
 
-std::vector<std::string> MaskSetWriter::Finish(const std::vector<Category>& categories) const {
+std::vector<std::string> MaskSetWriter::Finish(const DatasetCatalog& catalog) {
+    catalog.CheckSplits();
+    return Finish(catalog.categories());
+}
+
+std::vector<std::string> MaskSetWriter::Finish(const std::vector<Category>& categories) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const Category& category : categories) {
         if (IsSelected(category.name)) {
@@ -59,9 +69,9 @@ std::vector<std::string> MaskSetWriter::Finish(const std::vector<Category>& cate
                 {{"id", category.id}, {"name", category.name}, {"color", category.color}});
         }
     }
-    const std::filesystem::path path = std::filesystem::path(options_.outDir) / "categories.json";
-    detail::CreateParentFolders(path);
+    const std::filesystem::path path = folder_->staging() / "categories.json";
     detail::WriteFileAtomically(path.string(), list.dump(2) + "\n");
+    folder_->Commit();
     std::vector<std::string> unmatched;
     for (const std::string& label : options_.labels) {
         if (std::none_of(categories.begin(), categories.end(),

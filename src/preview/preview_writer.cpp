@@ -1,23 +1,26 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "annoxml/dataset.h"
 #include "annoxml/preview.h"
 #include "preview/image_lookup.h"
 #include "preview/pages.h"
 #include "util/atomic_file.h"
+#include "util/export_folder.h"
 
 namespace annoxml {
 namespace fs = std::filesystem;
 
 struct PreviewWriter::State {
     PreviewOptions options;
+    std::unique_ptr<detail::ExportFolder> folder;
     Statistics statistics;
     std::vector<detail::PageEntry> pages;
     std::unique_ptr<detail::OutputFile> page;  // the page being filled, not yet committed
     std::size_t frames = 0;
 
     std::string PagePath(std::size_t number) const {
-        return (fs::path(options.outDir) / detail::PageFileName(number)).string();
+        return (folder->staging() / detail::PageFileName(number)).string();
     }
 
     void OpenPage() {
@@ -38,31 +41,26 @@ struct PreviewWriter::State {
         page->Commit();
         page.reset();
     }
-
-    // Pages beyond the last one, left by an earlier run into the same folder.
-    void RemoveStalePages() const {
-        std::error_code error;
-        for (std::size_t number = pages.size() + 1; fs::remove(PagePath(number), error); ++number) {
-        }
-    }
 };
 
 PreviewWriter::PreviewWriter(PreviewOptions options) : state_(std::make_unique<State>()) {
     if (options.pageSize == 0) throw std::invalid_argument("The page size must be at least 1");
-    std::error_code error;
-    fs::create_directories(options.outDir, error);
-    if (error) throw std::runtime_error("Cannot create " + options.outDir + ": " + error.message());
+    state_->folder = std::make_unique<detail::ExportFolder>(options.outDir, options.force);
     state_->options = std::move(options);
 }
 
 PreviewWriter::~PreviewWriter() = default;
 
-void PreviewWriter::Add(const Frame& frame) {
+void PreviewWriter::Add(const Frame& frame, const std::string& datasetFileName) {
     State& state = *state_;
     if (state.page && state.pages.back().frames == state.options.pageSize) state.ClosePage(true);
     if (!state.page) state.OpenPage();
-    const std::optional<fs::path> image = detail::FindImage(frame, state.options.imagesDir);
-    const std::string link = image ? detail::RelativeLink(*image, state.options.outDir) : "";
+    const std::string fileName =
+        datasetFileName.empty() ? std::string(ImageFileName(frame.fileName)) : datasetFileName;
+    const std::optional<std::string> image =
+        FindFrameImage(frame, fileName, state.options.imagesDir);
+    // The staging folder lies beside the output folder: links from it hold from there too.
+    const std::string link = image ? detail::RelativeLink(*image, state.folder->staging()) : "";
     state.page->Write(detail::FrameSection(frame, ++state.frames, link));
     detail::PageEntry& entry = state.pages.back();
     if (entry.frames++ == 0) entry.firstName = frame.fileName;
@@ -76,9 +74,9 @@ void PreviewWriter::AddFailure(const std::string& path, const std::string& messa
 
 void PreviewWriter::Finish() {
     if (state_->page) state_->ClosePage(false);
-    state_->RemoveStalePages();
-    detail::WriteFileAtomically((fs::path(state_->options.outDir) / "index.html").string(),
+    detail::WriteFileAtomically((state_->folder->staging() / "index.html").string(),
                                 detail::IndexPage(state_->statistics, state_->pages));
+    state_->folder->Commit();
 }
 
 const Statistics& PreviewWriter::statistics() const { return state_->statistics; }

@@ -3,18 +3,11 @@
 #include <optional>
 #include <stdexcept>
 
-#include "annoxml/study.h"
 #include "annoxml/pipeline.h"
+#include "annoxml/study.h"
 
 namespace annoxml {
 namespace {
-
-// The frame's file name in the data set, known before the catalog admits it, so that a frame
-// whose image is missing fails without adding its labels to the classes.
-std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
-    return source.folder().empty() ? frame.fileName
-                                   : std::string(source.folder()) + "/" + frame.fileName;
-}
 
 // Lists the run's inputs, reads them through `consume` and sums up: the part of every export
 // that does not depend on what it writes.
@@ -60,7 +53,8 @@ std::vector<FrameSource> ListInputs(
     std::vector<FrameSource> sources;
     for (const std::string& input : inputs) {
         try {
-            std::vector<FrameSource> listed = ListFrameSources({input});
+            // Several inputs keep their folders' own names in the data-set file names.
+            std::vector<FrameSource> listed = ListFrameSources({input}, inputs.size() > 1);
             if (sources.empty()) {
                 sources = std::move(listed);
             } else {
@@ -89,13 +83,19 @@ DatasetExportSummary ExportDataset(const StudyRun& run, const std::string& outpu
             return std::string();
         },
         [indent](FrameItem& item) { item.annotations = PreparedAnnotations(*item.frame, indent); });
-    if (summary.stopped || (strict && summary.failed != 0)) {
+    summary.admitted = catalog.tally();
+    if (summary.stopped) {
+        return summary;
+    }
+    Complete(summary, [&] { catalog.CheckSplits(); });
+    if (!summary.writeError.empty() || (strict && summary.failed != 0)) {
         return summary;
     }
     Complete(summary, [&] { writer.Commit(); });
     if (summary.writeError.empty()) {
         summary.files = writer.files();
         summary.categories = catalog.categories().size();
+        summary.staleFiles = writer.StaleFiles();
     }
     return summary;
 }
@@ -117,23 +117,34 @@ MaskExportSummary ExportMasks(const StudyRun& run, const MaskSetWriter::Options&
     const std::size_t failedLater = rendering.Finish();
     summary.converted -= failedLater;
     summary.failed += failedLater;
-    Complete(summary, [&] { summary.unknownLabels = writer.Finish(catalog.categories()); });
+    summary.admitted = catalog.tally();
+    // A stopped run leaves the folder of an earlier one as it was.
+    if (!summary.stopped) {
+        Complete(summary, [&] { summary.unknownLabels = writer.Finish(catalog); });
+    }
     return summary;
 }
 
-StudySummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& options) {
+YoloExportSummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& options) {
     DatasetCatalog catalog(run.dataset);
     YoloSetWriter writer(options);
-    StudySummary summary = ReadStudy(run, [&](FrameItem& item) -> std::string {
+    YoloExportSummary summary;
+    static_cast<StudySummary&>(summary) = ReadStudy(run, [&](FrameItem& item) -> std::string {
         if (item.frame) {
-            writer.CheckImage(DatasetFileName(*item.source, *item.frame));
+            // Before the catalog admits it, so that a frame whose image is missing fails
+            // without adding its labels to the classes.
+            writer.FindImage(*item.frame, DatasetFileName(*item.source, *item.frame));
             UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
                 writer.Write(admitted, catalog.categories());
             });
         }
         return "";
     });
-    Complete(summary, [&] { writer.Finish(catalog.categories(), catalog.options().splits); });
+    summary.admitted = catalog.tally();
+    if (!summary.stopped) {
+        Complete(summary, [&] { writer.Finish(catalog); });
+        summary.validationNote = YoloValidationNote(catalog.options().splits);
+    }
     return summary;
 }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <stdexcept>
 
 #include "annoxml/yolo.h"
 
@@ -44,8 +45,34 @@ std::string YamlQuoted(const std::string& text) {
     return out + "\"";
 }
 
+std::vector<SplitShare> YoloSplits(std::vector<SplitShare> splits) {
+    for (std::size_t i = 0; i < splits.size(); ++i) {
+        std::string& name = splits[i].name;
+        if (name == "valid" || name == "validation") name = "val";
+        if (name != "train" && name != "val" && name != "test") {
+            throw std::invalid_argument("split \"" + name +
+                                        "\": YOLO data sets take train, val (or valid, "
+                                        "validation) and test");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (splits[j].name == name) {
+                throw std::invalid_argument("split \"" + name + "\" is given twice");
+            }
+        }
+    }
+    return splits;
+}
+
+std::string YoloValidationNote(const std::vector<SplitShare>& splits) {
+    for (const SplitShare& split : splits) {
+        if (split.name == "val") return "";
+    }
+    return "no val split: data.yaml's val names the training images, so validation runs on "
+           "training images (give --split with a val share to hold some out)";
+}
+
 std::string DataYaml(const YoloDataset& dataset) {
-    std::string yaml = "path: " + YamlQuoted(dataset.path) + "\n";
+    std::string yaml;
     for (const std::string& split : dataset.splits) {
         yaml += Key(split) + ": " + YamlQuoted("images/" + split) + "\n";
     }

@@ -1,12 +1,10 @@
 // A YOLO data set folder: label files, images and data.yaml.
 #include <algorithm>
-#include <atomic>
-#include <fstream>
 #include <stdexcept>
 
 #include "annoxml/yolo.h"
-#include "platform/platform.h"
 #include "util/atomic_file.h"
+#include "util/export_folder.h"
 #include "util/export_paths.h"
 
 namespace annoxml {
@@ -32,32 +30,16 @@ std::vector<int> ClassesOf(const DatasetFrame& admitted, const std::vector<Categ
     return classes;
 }
 
-void CopyFile(const fs::path& from, const fs::path& to) {
-    std::ifstream in(from, std::ios::binary);
-    detail::OutputFile out(to.string());
-    std::vector<char> buffer(1 << 16);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        out.Write({buffer.data(), static_cast<std::size_t>(in.gcount())});
-    }
-    if (!in.eof()) {
-        throw std::runtime_error("Cannot read " + from.string());
-    }
-    out.Commit();
-}
-
-// A symbolic link to the image's absolute path, made beside `to` and renamed over it, so that
-// `to` is the old file or the new link and never missing.
+// A new symbolic link at `to` to the image, relative to the folder the link will lie in once the
+// export is in place (a sibling of the staging folder, so the same relative path), so that a
+// copied or moved export keeps its images as long as they keep their place relative to it.
 void LinkFile(const fs::path& from, const fs::path& to) {
-    static std::atomic<unsigned long> counter{0};
-    const fs::path temporary = to.string() + ".tmp-" + std::to_string(platform::ProcessId()) + "-" +
-                               std::to_string(++counter);
     std::error_code error;
-    fs::create_symlink(fs::absolute(from), temporary, error);
-    if (!error) {
-        fs::rename(temporary, to, error);
-        if (error) fs::remove(temporary);
-    }
+    const fs::path target = fs::weakly_canonical(fs::absolute(from), error);
+    const fs::path folder = fs::weakly_canonical(fs::absolute(to.parent_path()), error);
+    fs::path link = target.lexically_relative(folder);
+    if (link.empty()) link = target;
+    fs::create_symlink(link, to, error);
     if (error) {
         throw std::runtime_error("Cannot write " + to.string() + ": " + error.message());
     }
@@ -65,44 +47,76 @@ void LinkFile(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-YoloSetWriter::YoloSetWriter(Options options) : options_(std::move(options)) {}
+std::string YoloLabelPath(const std::string& imagePath) {
+    std::string path = imagePath;
+    const std::size_t images = path.rfind("/images/");
+    if (images != std::string::npos) path.replace(images, 8, "/labels/");
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.resize(dot);
+    return path + ".txt";
+}
 
-void YoloSetWriter::CheckImage(const std::string& fileName) const {
+YoloSetWriter::YoloSetWriter(Options options)
+    : options_(std::move(options)),
+      folder_(std::make_unique<detail::ExportFolder>(options_.outDir, options_.force)) {}
+
+YoloSetWriter::~YoloSetWriter() = default;
+
+std::string YoloSetWriter::FindImage(const Frame& frame, const std::string& datasetFileName) const {
     if (!options_.imagesDir) {
-        return;
+        return "";
     }
-    const fs::path image = detail::ExportPath(*options_.imagesDir, fileName, "");
-    std::error_code error;
-    if (!fs::is_regular_file(image, error)) {
-        throw std::runtime_error("image " + image.string() + " not found");
+    const std::optional<std::string> image =
+        FindFrameImage(frame, datasetFileName, *options_.imagesDir);
+    if (!image) {
+        throw std::runtime_error("no image for " + datasetFileName + " in " + *options_.imagesDir +
+                                 ", nor beside the annotation file");
     }
+    return *image;
 }
 
 void YoloSetWriter::Write(const DatasetFrame& admitted, const std::vector<Category>& categories) {
-    const fs::path root = fs::path(options_.outDir);
     const std::string& split = SplitOf(admitted);
-    const fs::path labels = detail::ExportPath(root / "labels" / split, admitted.fileName, ".txt");
-    CheckImage(admitted.fileName);
-    detail::ClaimPath(written_, labels, admitted.frame.source);
+    // Checked for the image's path, whose label path the trainer derives.
+    detail::ExportPath("images", admitted.fileName, "");
+    const std::string image = "images/" + split + "/" + admitted.fileName;
+    // Relative to the root with a leading '/', so that the root's own folder names play no part.
+    const std::string label = YoloLabelPath("/" + image).substr(1);
+    const fs::path root = folder_->staging();
+    const std::string source = FindImage(admitted.frame, admitted.fileName);
+    detail::ClaimPath(written_, label, admitted.frame.source);
     const std::string text =
         YoloLabels(admitted.frame, ClassesOf(admitted, categories), options_.task);
-    detail::CreateParentFolders(labels);
-    detail::WriteFileAtomically(labels.string(), text);
-    if (options_.imagesDir) {
-        const fs::path from = detail::ExportPath(*options_.imagesDir, admitted.fileName, "");
-        const fs::path to = detail::ExportPath(root / "images" / split, admitted.fileName, "");
+    // The image first: a label file whose image is missing would be a frame without picture,
+    // an image without its label a background frame.
+    const fs::path to = root / image;
+    if (!source.empty()) {
         detail::CreateParentFolders(to);
-        (options_.copyImages ? CopyFile : LinkFile)(from, to);
+        if (options_.copyImages) {
+            detail::CopyToNewFile(source, to);
+        } else {
+            LinkFile(source, to);
+        }
+    }
+    try {
+        detail::CreateParentFolders(root / label);
+        detail::WriteFileAtomically((root / label).string(), text);
+    } catch (const std::exception&) {
+        std::error_code ignored;
+        if (!source.empty()) fs::remove(to, ignored);
+        throw;
     }
 }
 
+void YoloSetWriter::Finish(const DatasetCatalog& catalog) {
+    catalog.CheckSplits();
+    Finish(catalog.categories(), catalog.options().splits);
+}
+
 void YoloSetWriter::Finish(const std::vector<Category>& categories,
-                           const std::vector<SplitShare>& splits) const {
+                           const std::vector<SplitShare>& splits) {
     YoloDataset dataset;
-    dataset.path = fs::absolute(options_.outDir).lexically_normal().string();
-    if (dataset.path.size() > 1 && dataset.path.back() == '/') {
-        dataset.path.pop_back();
-    }
     for (const SplitShare& split : splits) {
         dataset.splits.push_back(split.name);
     }
@@ -112,9 +126,8 @@ void YoloSetWriter::Finish(const std::vector<Category>& categories,
     for (const Category& category : categories) {
         dataset.names.push_back(category.name);
     }
-    const fs::path path = fs::path(options_.outDir) / "data.yaml";
-    detail::CreateParentFolders(path);
-    detail::WriteFileAtomically(path.string(), DataYaml(dataset));
+    detail::WriteFileAtomically((folder_->staging() / "data.yaml").string(), DataYaml(dataset));
+    folder_->Commit();
 }
 
 }  // namespace annoxml

@@ -2,7 +2,9 @@
 // encodings are transcoded), through every reader, the frame model and the conversion. Every
 // failure must be an exception the library documents; nothing may crash or leak; and the
 // conversion, which reads plain documents without the parser's tree, must give what the reference
-// conversion over the tree gives, text or error.
+// conversion over the tree gives, text or error. A frame that reads is admitted to a catalog and
+// written by the data-set writer, rendered as a mask and as YOLO labels of both tasks, which must
+// hold one line per region the catalog kept.
 //   scripts/fuzz [SECONDS]
 #include <unistd.h>
 
@@ -20,6 +22,9 @@
 #include <nlohmann/json.hpp>
 
 #include "annoxml/annoxml.h"
+#include "annoxml/dataset.h"
+#include "annoxml/masks.h"
+#include "annoxml/yolo.h"
 #include "coco_reference.h"
 #include "reader/load.h"
 
@@ -30,8 +35,8 @@ const std::string& Scratch(const char* name) {
         char pattern[] = "/tmp/annoxml-fuzz-XXXXXX";
         return std::string(mkdtemp(pattern));
     }();
-    static std::string paths[2];
-    std::string& path = paths[name[0] == 'o'];
+    static std::string paths[3];
+    std::string& path = paths[name[0] == 'o' ? 1 : name[0] == 's' ? 2 : 0];
     path = folder + "/" + name;
     return path;
 }
@@ -58,6 +63,44 @@ std::string Outcome(Convert convert) {
     }
 }
 
+std::size_t LineCount(const std::string& text) {
+    std::size_t lines = 0;
+    for (const char c : text) lines += c == '\n';
+    return lines;
+}
+
+// The frame through the catalog and every per-frame export. Masks are rendered only for sizes
+// that fit the fuzzer's memory.
+void Export(annoxml::Frame frame) {
+    using namespace annoxml;
+    DatasetOptions options;
+    options.splits = {{"train", 0.5}, {"val", 0.5}};
+    DatasetCatalog catalog(options);
+    const DatasetFrame admitted = catalog.Admit(std::move(frame), FrameSource::File("in.xml"));
+    {
+        DatasetWriter writer(Scratch("set.json"), catalog);
+        writer.Add(admitted);
+        writer.Commit();
+    }
+    const Frame& kept = admitted.frame;
+    if (kept.width <= 0 || kept.height <= 0) return;
+    std::vector<int> classes(kept.regions.size(), 0);
+    for (const YoloTask task : {YoloTask::Detect, YoloTask::Segment}) {
+        if (LineCount(YoloLabels(kept, classes, task)) != kept.regions.size()) {
+            std::fprintf(stderr, "YOLO labels do not hold every region the catalog kept\n");
+            std::abort();
+        }
+    }
+    const bool numbered = kept.regions.size() <= 65535;  // the values of a 16-bit instance mask
+    if (numbered &&
+        static_cast<std::uint64_t>(kept.width) * static_cast<std::uint64_t>(kept.height) <=
+            (1u << 20)) {
+        MaskRequest request;
+        request.mode = MaskMode::Instance;
+        RenderMask(kept, request);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const std::runtime_error&) {
     }
     try {
-        annoxml::ReadFrame(input);
+        Export(annoxml::ReadFrame(input));
     } catch (const std::runtime_error&) {
     }
     std::remove(output.c_str());
