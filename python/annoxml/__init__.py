@@ -14,7 +14,7 @@ from dataclasses import dataclass, field
 from typing import Iterable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _annoxml
-from ._annoxml import Category, Frame, Label, Mark, Mask, Region, StudyItem
+from ._annoxml import Category, Frame, Label, Mark, Mask, Region, StudyItem, region_left_out
 from ._errors import FrameError
 
 __all__ = [
@@ -30,6 +30,7 @@ __all__ = [
     "StudyItem",
     "convert",
     "read_frame",
+    "region_left_out",
 ]
 
 PathLike = Union[str, "os.PathLike[str]"]

@@ -9,7 +9,8 @@ import numpy as np
 import torch
 from PIL import Image
 
-from . import PathLike, Study, _path, read_frame
+from . import PathLike, Study, _path, read_frame, region_left_out
+
 
 __all__ = ["DetectionDataset"]
 
@@ -70,27 +71,35 @@ class DetectionDataset(torch.utils.data.Dataset):
     def __getitem__(self, index: int) -> Tuple[torch.Tensor, Dict[str, torch.Tensor]]:
         path, image_path, category_ids, image_id = self._frames[index]
         frame = read_frame(path)
-        if len(frame.regions) != len(category_ids):
+        # The regions every export keeps, as the study admitted them.
+        kept = [i for i, region in enumerate(frame.regions)
+                if region_left_out(region, frame.width, frame.height) is None]
+        if len(kept) != len(category_ids):
             raise RuntimeError(f"{path}: changed since the dataset was built")
         with Image.open(image_path) as image:
             pixels = np.asarray(image.convert("RGB"))
         image_tensor = torch.from_numpy(np.ascontiguousarray(pixels.transpose(2, 0, 1)))
-        return image_tensor, _target(frame, category_ids, image_id)
+        return image_tensor, _target(frame, kept, category_ids, image_id)
 
 
-def _target(frame: Any, category_ids: List[int], image_id: int) -> Dict[str, torch.Tensor]:
-    """torchvision's detection target of a frame."""
-    count = len(frame.regions)
+def _target(frame: Any, kept: List[int], category_ids: List[int],
+            image_id: int) -> Dict[str, torch.Tensor]:
+    """torchvision's detection target of a frame, of the regions `kept`."""
+    count = len(kept)
     boxes = np.zeros((count, 4), dtype=np.float32)
     areas = np.zeros(count, dtype=np.float32)
-    for i, region in enumerate(frame.regions):
-        x, y, width, height = region.box
+    regions = frame.regions
+    for i, index in enumerate(kept):
+        x, y, width, height = regions[index].box
         boxes[i] = (x, y, x + width, y + height)
-        areas[i] = region.area
+        areas[i] = regions[index].area
+    masks = frame.instance_masks()
+    if count != len(regions):
+        masks = np.ascontiguousarray(masks[kept])
     return {
         "boxes": torch.from_numpy(boxes),
         "labels": torch.tensor(category_ids, dtype=torch.int64).reshape(count),
-        "masks": torch.from_numpy(frame.instance_masks()),
+        "masks": torch.from_numpy(masks),
         "image_id": torch.tensor(image_id, dtype=torch.int64),
         "area": torch.from_numpy(areas),
         "iscrowd": torch.zeros(count, dtype=torch.int64),

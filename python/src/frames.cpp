@@ -276,6 +276,17 @@ void BindFrames(py::module_& module) {
         });
     module.def("read_frame", &ReadFrameFile, py::arg("path"),
                "Reads one annotation file. Raises FrameError when it cannot be read.");
+    module.def(
+        "region_left_out",
+        [](const Region& region, int width, int height) -> std::optional<std::string> {
+            const std::optional<LeftOutReason> reason = RegionLeftOut(region, width, height);
+            if (!reason) return std::nullopt;
+            return *reason == LeftOutReason::ZeroArea ? "zero-area" : "outside the image";
+        },
+        py::arg("region"), py::arg("width"), py::arg("height"),
+        "Why every export leaves the region out of a width x height frame (\"zero-area\" or "
+        "\"outside the image\"), or None when it counts. Study items hold only the regions "
+        "that count.");
     module.def("convert", &ConvertFile, py::arg("xml_path"), py::arg("json_path"),
                "Writes the per-file JSON of one annotation file, as `annoxml convert`. Raises "
                "FrameError when it cannot be converted.");

@@ -123,3 +123,27 @@ def test_mask_rcnn_takes_two_training_steps(dataset):
         total.backward()
         optimiser.step()
     assert any(not torch.equal(a, b) for a, b in zip(before, optimised))
+
+
+def test_regions_left_out_as_every_export_leaves_them(tmp_path):
+    """A zero-area polygon and a region outside the image are in no target, as in the data set."""
+    from PIL import Image
+
+    (tmp_path / "f.xml").write_text("""<Annotation>
+  <ImageInformation><FileName>f.png</FileName><Height>32</Height><Width>48</Width></ImageInformation>
+  <User UserID="u" Time="t"/>
+  <LabelList><Label LabelType="Polyp" LabelColor="#FF0000"/></LabelList>
+  <Polygon Index="1" Label="Polyp"><Point>1,1</Point><Point>5,5</Point><Point>9,9</Point></Polygon>
+  <Rectangle Index="2" Label="Polyp"><Point>2,2</Point><Point>12,2</Point><Point>12,9</Point><Point>2,9</Point></Rectangle>
+  <Rectangle Index="3" Label="Polyp"><Point>60,2</Point><Point>70,2</Point><Point>70,9</Point><Point>60,9</Point></Rectangle>
+</Annotation>""", encoding="utf-8")
+    Image.fromarray(np.zeros((32, 48, 3), dtype=np.uint8)).save(tmp_path / "f.png")
+    frame = annoxml.read_frame(tmp_path / "f.xml")
+    assert [annoxml.region_left_out(r, 48, 32) for r in frame.regions] == [
+        "zero-area", None, "outside the image"]
+    _, target = DetectionDataset(tmp_path, images=tmp_path)[0]
+    annoxml.Study(tmp_path).write_coco(tmp_path / "d.json")
+    written = json.loads((tmp_path / "d.json").read_text())["annotations"]
+    assert [[x, y, x + w, y + h] for x, y, w, h in (a["bbox"] for a in written)] == \
+        target["boxes"].tolist() == [[2, 2, 12, 9]]
+    np.testing.assert_array_equal(target["masks"].numpy(), frame.instance_masks()[[1]])
