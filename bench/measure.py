@@ -14,6 +14,7 @@ The study rows (a data set of three splits grouped by folder, from a generated s
 recordings, bench/generate_study.py) take their sizes from BENCH_STUDY_FRAMES (default
 "250000,1000000"; empty for none). The studies are written in the temporary folder and deleted
 after, unless BENCH_STUDY_DIR names a folder to keep them in for the next run.
+BENCH_ONLY=dataset measures the data-set rows alone.
 """
 import os
 import pathlib
@@ -83,6 +84,9 @@ def cases(build, work):
     annoxml, floor = str(build / "annoxml"), str(build / "bench" / "annoxml_floor")
     readers = str(build / "bench" / "annoxml_readers")
     peer = [sys.executable, str(BENCH / "peer.py")]
+    if os.environ.get("BENCH_ONLY") == "dataset":
+        return [dataset_case(annoxml, floor, work),
+                *(study_case(annoxml, floor, work, frames) for frames in study_sizes())]
     large = work / "large.xml"
     subprocess.run([sys.executable, BENCH / "generate.py", "large", large], check=True)
     subprocess.run([annoxml, "convert", "-q", large, "-o", work / "large.json"], check=True)
