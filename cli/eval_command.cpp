@@ -130,7 +130,8 @@ int RunEval(const EvalArgs& args, std::ostream& out) {
             truth = ReadFrames(args, needs, summary);
             if (!truth) return FinishRun(summary, args.frames.quiet);
         }
-        const Detections detections = LoadDetections(args.predictions, *truth, needs);
+        const Detections detections =
+            LoadDetections(args.predictions, *truth, needs, args.frames.threads);
         std::vector<CocoScores> scores;
         for (const IouType type : types) scores.push_back(EvaluateCoco(*truth, detections, type));
         std::optional<FrameReport> frames;
