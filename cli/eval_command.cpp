@@ -1,6 +1,7 @@
 #include "eval_command.h"
 
 #include <filesystem>
+#include <future>
 #include <optional>
 
 #include "annoxml/eval.h"
@@ -130,11 +131,19 @@ int RunEval(const EvalArgs& args, std::ostream& out) {
             truth = ReadFrames(args, needs, summary);
             if (!truth) return FinishRun(summary, args.frames.quiet);
         }
-        const Detections detections = LoadDetections(args.predictions, *truth, needs);
-        std::vector<CocoScores> scores;
-        for (const IouType type : types) scores.push_back(EvaluateCoco(*truth, detections, type));
+        const Detections detections =
+            LoadDetections(args.predictions, *truth, needs, args.frames.threads);
+        // The evaluations only read what is loaded: with -j they run side by side.
+        const auto launch = args.frames.threads > 1 ? std::launch::async : std::launch::deferred;
+        std::vector<std::future<CocoScores>> pending;
+        for (const IouType type : types) {
+            pending.push_back(
+                std::async(launch, [&, type] { return EvaluateCoco(*truth, detections, type); }));
+        }
         std::optional<FrameReport> frames;
         if (args.frameMetrics) frames = EvaluateFrames(*truth, detections, args.scoreThreshold);
+        std::vector<CocoScores> scores;
+        for (std::future<CocoScores>& result : pending) scores.push_back(result.get());
         const FrameReport* framesShown = frames ? &*frames : nullptr;
         if (!args.plotsDir.empty()) WriteEvalPlots(args.plotsDir, *truth, scores, framesShown);
         out << (args.json ? EvalJson(*truth, scores, framesShown)

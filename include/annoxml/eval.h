@@ -108,9 +108,10 @@ class ANNOXML_API DetectionError : public std::runtime_error {
 // the segmentation as polygons, a compressed RLE or an uncompressed one. The file is streamed:
 // memory grows with the detections kept, not with the text. Throws DetectionError on malformed
 // JSON, an unknown image or category id, a segmentation of another size than its image, a score
-// that is not a finite number, or an entry without bbox or segmentation.
+// that is not a finite number, or an entry without bbox or segmentation. Masks are made in
+// batches on `threads` threads.
 ANNOXML_API Detections LoadDetections(const std::string& path, const GroundTruth& truth,
-                                      MaskNeeds needs);
+                                      MaskNeeds needs, unsigned threads = 1);
 
 // The reference evaluation's accumulated results and its twelve summary numbers.
 struct CocoScores {

@@ -1,9 +1,15 @@
 // COCO results files, streamed: each entry is parsed alone, turned into a compact Detection and
 // dropped, so memory follows the detections kept rather than the JSON text.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "annoxml/eval.h"
 #include "eval/segmentation.h"
@@ -81,10 +87,48 @@ std::int64_t IdOf(const json& entry, const char* key) {
     throw std::invalid_argument(std::string("\"") + key + "\" is not an integer");
 }
 
+// The masks of one detection, made from its segmentation (or its box) apart from the parsing.
+struct MaskWork {
+    std::size_t item = 0;  // the entry's position, and its index in Detections::items
+    std::optional<detail::SegmentationValue> segmentation;
+};
+
+void MakeMasks(Detection& detection, const MaskWork& work, const EvalImage& frame, MaskNeeds needs,
+               bool areaFromBox) {
+    if (work.segmentation) {
+        const detail::SegmentationValue& value = *work.segmentation;
+        if (needs.coco || !detection.hasBox || !areaFromBox) {
+            const Rle mask = value.CocoMask();
+            detection.maskArea = static_cast<double>(RleArea(mask));
+            if (!detection.hasBox) detection.box = RleBox(mask);
+            detection.mask = RleToString(mask);
+        }
+        if (needs.pixel && value.isPolygons()) {
+            detection.pixelMask = RleToString(value.PixelMask());
+        } else if (needs.pixel && detection.mask.empty()) {
+            detection.mask = RleToString(value.CocoMask());  // an RLE is its own pixel mask
+        }
+        return;
+    }
+    const Box& b = detection.box;
+    const double x1 = b.x, x2 = b.x + b.width, y1 = b.y, y2 = b.y + b.height;
+    // As the reference does, a box without segmentation is its own polygon.
+    if (needs.coco) {
+        const Rle mask = RleFromPolygon(std::vector<double>{x1, y1, x1, y2, x2, y2, x2, y1},
+                                        frame.height, frame.width);
+        detection.maskArea = static_cast<double>(RleArea(mask));
+        detection.mask = RleToString(mask);
+    }
+    if (needs.pixel) {
+        detection.pixelMask = RleToString(detail::PixelMaskOf(
+            {{x1, y1}, {x1, y2}, {x2, y2}, {x2, y1}}, frame.height, frame.width));
+    }
+}
+
 class EntryReader {
   public:
-    EntryReader(const GroundTruth& truth, MaskNeeds needs, Detections& out)
-        : truth_(truth), needs_(needs), out_(out) {}
+    EntryReader(const GroundTruth& truth, MaskNeeds needs, unsigned threads, Detections& out)
+        : truth_(truth), needs_(needs), threads_(std::max(1u, threads)), out_(out) {}
 
     void Add(const json& entry) {
         if (!entry.is_object()) throw std::invalid_argument("not an object");
@@ -112,57 +156,86 @@ class EntryReader {
         }
         if (out_.items.empty()) out_.areaFromBox = detection.hasBox;
         const EvalImage& frame = truth_.images()[detection.image];
+        MaskWork work;
+        work.item = out_.items.size();
         const auto segmentation = entry.find("segmentation");
         if (segmentation != entry.end()) {
-            const detail::SegmentationValue value(*segmentation, frame.height, frame.width);
+            work.segmentation.emplace(*segmentation, frame.height, frame.width);
             detection.hasSegmentation = true;
-            if (needs_.coco || !detection.hasBox || !out_.areaFromBox) {
-                const Rle mask = value.CocoMask();
-                detection.maskArea = static_cast<double>(RleArea(mask));
-                if (!detection.hasBox) detection.box = RleBox(mask);
-                detection.mask = RleToString(mask);
-            }
-            if (needs_.pixel && value.isPolygons()) {
-                detection.pixelMask = RleToString(value.PixelMask());
-            } else if (needs_.pixel && detection.mask.empty()) {
-                detection.mask = RleToString(value.CocoMask());  // an RLE is its own pixel mask
-            }
         } else if (!detection.hasBox) {
             throw std::invalid_argument("neither \"bbox\" nor \"segmentation\"");
-        } else {
-            const Box& b = detection.box;
-            const double x1 = b.x, x2 = b.x + b.width, y1 = b.y, y2 = b.y + b.height;
-            // As the reference does, a box without segmentation is its own polygon.
-            if (needs_.coco) {
-                const Rle mask = RleFromPolygon(std::vector<double>{x1, y1, x1, y2, x2, y2, x2, y1},
-                                                frame.height, frame.width);
-                detection.maskArea = static_cast<double>(RleArea(mask));
-                detection.mask = RleToString(mask);
-            }
-            if (needs_.pixel) {
-                detection.pixelMask = RleToString(detail::PixelMaskOf(
-                    {{x1, y1}, {x1, y2}, {x2, y2}, {x2, y1}}, frame.height, frame.width));
-            }
         }
+        const bool needsMasks =
+            needs_.coco || needs_.pixel ||
+            (detection.hasSegmentation && (!detection.hasBox || !out_.areaFromBox));
         out_.items.push_back(std::move(detection));
+        if (needsMasks) {
+            pending_.push_back(std::move(work));
+            if (pending_.size() >= kBatch * threads_) Flush();
+        }
     }
 
+    // Makes the masks of the detections read so far, on the threads. Throws DetectionError
+    // naming the first entry whose mask cannot be made.
+    void Flush() {
+        std::atomic<std::size_t> next{0};
+        std::mutex failureLock;
+        std::size_t failedItem = SIZE_MAX;
+        std::string failure;
+        const auto work = [&] {
+            for (std::size_t i = next++; i < pending_.size(); i = next++) {
+                const MaskWork& job = pending_[i];
+                Detection& detection = out_.items[job.item];
+                try {
+                    MakeMasks(detection, job, truth_.images()[detection.image], needs_,
+                              out_.areaFromBox);
+                } catch (const std::exception& error) {
+                    const std::lock_guard<std::mutex> lock(failureLock);
+                    if (job.item < failedItem) {
+                        failedItem = job.item;
+                        failure = error.what();
+                    }
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        const std::size_t helperCount =
+            std::min<std::size_t>(threads_ - 1, pending_.size() / kLeastPerThread);
+        for (std::size_t i = 0; i < helperCount; ++i) helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers) helper.join();
+        pending_.clear();
+        if (failedItem != SIZE_MAX) throw DetectionError(where_(failedItem) + failure);
+    }
+    void SetWhere(std::function<std::string(std::size_t)> where) { where_ = std::move(where); }
+
   private:
+    static constexpr std::size_t kBatch = 4096;
+    static constexpr std::size_t kLeastPerThread = 256;
+
     const GroundTruth& truth_;
     MaskNeeds needs_;
+    unsigned threads_;
     Detections& out_;
+    std::vector<MaskWork> pending_;
+    std::function<std::string(std::size_t)> where_;
 };
 
 }  // namespace
 
-Detections LoadDetections(const std::string& path, const GroundTruth& truth, MaskNeeds needs) {
+Detections LoadDetections(const std::string& path, const GroundTruth& truth, MaskNeeds needs,
+                          unsigned threads) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) throw DetectionError(path + ": cannot be opened");
     Detections detections;
-    EntryReader reader(truth, needs, detections);
+    EntryReader reader(truth, needs, threads, detections);
     std::size_t entry = 0;  // the position of the entry being read
     bool topIsArray = false;
-    const auto where = [&] { return path + ": entry " + std::to_string(entry) + ": "; };
+    const auto entryAt = [&](std::size_t at) {
+        return path + ": entry " + std::to_string(at) + ": ";
+    };
+    const auto where = [&] { return entryAt(entry); };
+    reader.SetWhere(entryAt);
     const json::parser_callback_t callback = [&](int depth, json::parse_event_t event,
                                                  json& parsed) {
         if (depth == 0) {
@@ -198,6 +271,7 @@ Detections LoadDetections(const std::string& path, const GroundTruth& truth, Mas
     }
     if (blocks.failed()) throw DetectionError(path + ": cannot be read");
     if (!topIsArray) throw DetectionError(path + ": not an array of results");
+    reader.Flush();
     return detections;
 }
 

@@ -66,7 +66,7 @@ std::string FrameTable(const GroundTruth& truth, const FrameReport& frames) {
     };
     const auto header = [&](const std::string& title) {
         out << title << "\n  " << Padded("category", width)
-            << "dice    iou     sens    spec    fp/frm  frames\n";
+            << "dice    iou     sensit  specif  fp/frm  frames\n";
     };
     header("Per frame, predictions with score >= " + Fixed(frames.scoreThreshold, 2) + ":");
     row("(all)", frames.overall);

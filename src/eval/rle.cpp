@@ -209,11 +209,36 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             const int tEnd = flip ? 0 : dx;
             previousU = tEnd + xs;
             previousV = row(tEnd);
-        } else {
+        } else if (dx * 8 >= dy) {
             for (int d = 0; d <= dy; ++d) {
                 const int t = flip ? dy - d : d;
                 visit(static_cast<int>(xs + s * t + .5), t + ys);
             }
+        } else {
+            // A steep edge: the column changes at few of its steps, found by bisection (it moves
+            // monotonically along the edge). The steps between would only have moved the row.
+            const auto at = [&](int d) { return flip ? dy - d : d; };
+            const auto column = [&](int d) { return static_cast<int>(xs + s * at(d) + .5); };
+            visit(column(0), at(0) + ys);
+            const int lastColumn = column(dy);
+            int d = 0;
+            while (d < dy && column(d) != lastColumn) {
+                const int current = column(d);
+                int low = d + 1, high = dy;
+                while (low < high) {
+                    const int middle = low + (high - low) / 2;
+                    if (column(middle) != current) {
+                        high = middle;
+                    } else {
+                        low = middle + 1;
+                    }
+                }
+                previousV = at(low - 1) + ys;
+                visit(column(low), at(low) + ys);
+                d = low;
+            }
+            previousU = lastColumn;
+            previousV = at(dy) + ys;
         }
     }
     a.push_back(static_cast<std::uint32_t>(h * w));

@@ -83,15 +83,15 @@ SegmentationValue::SegmentationValue(const json& value, int height, int width)
         }
         return;
     }
-    for (const json& polygon : value) PolygonCoordinates(polygon);  // checked once, here
-    polygons_ = &value;
+    polygons_.reserve(value.size());
+    for (const json& polygon : value) polygons_.push_back(PolygonCoordinates(polygon));
 }
 
 Rle SegmentationValue::CocoMask() const {
     if (!rles_.empty()) return RleMerge(rles_);
     std::vector<Rle> parts;
-    for (const json& polygon : *polygons_) {
-        parts.push_back(RleFromPolygon(PolygonCoordinates(polygon), height_, width_));
+    for (const std::vector<double>& polygon : polygons_) {
+        parts.push_back(RleFromPolygon(polygon, height_, width_));
     }
     if (parts.empty()) return Rle{height_, width_, {static_cast<std::uint32_t>(height_ * width_)}};
     return RleMerge(parts);
@@ -100,8 +100,7 @@ Rle SegmentationValue::CocoMask() const {
 Rle SegmentationValue::PixelMask() const {
     if (!rles_.empty()) return RleMerge(rles_);
     std::vector<PixelSpan> spans;
-    for (const json& polygon : *polygons_) {
-        const std::vector<double> xy = PolygonCoordinates(polygon);
+    for (const std::vector<double>& xy : polygons_) {
         std::vector<Point> outline;
         for (std::size_t i = 0; i + 1 < xy.size(); i += 2) outline.push_back({xy[i], xy[i + 1]});
         const std::vector<PixelSpan> part = OutlineSpans(outline, width_, height_);

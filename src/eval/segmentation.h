@@ -11,8 +11,9 @@
 namespace annoxml::detail {
 
 // A segmentation value: polygons [[x0, y0, ...], ...], one RLE {"size": [h, w], "counts": ...}
-// with counts compressed or not, or a list of such RLEs. Throws std::invalid_argument saying
-// what is wrong, a size other than the image's included.
+// with counts compressed or not, or a list of such RLEs, read and checked whole, so that it may
+// outlive the JSON value. Throws std::invalid_argument saying what is wrong, a size other than
+// the image's included.
 class SegmentationValue {
   public:
     SegmentationValue(const nlohmann::json& value, int height, int width);
@@ -24,7 +25,7 @@ class SegmentationValue {
     bool isPolygons() const { return rles_.empty(); }
 
   private:
-    const nlohmann::json* polygons_ = nullptr;
+    std::vector<std::vector<double>> polygons_;
     std::vector<Rle> rles_;
     int height_;
     int width_;
