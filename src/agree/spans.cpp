@@ -5,15 +5,17 @@
 namespace annoxml::detail {
 namespace {
 
-struct OrderedSpan {
-    LabeledSpan span;
-    std::size_t order = 0;  // the region's place in paint order
-};
-
-// Paints `span` over the runs of one row, cutting away what it covers.
-void PaintOver(std::vector<LabeledSpan>& row, const LabeledSpan& span) {
-    std::vector<LabeledSpan> kept;
-    kept.reserve(row.size() + 2);
+// Paints `span` over the runs of one row, cutting away what it covers; `kept` is scratch space.
+void PaintOver(std::vector<LabeledSpan>& row, const LabeledSpan& span,
+               std::vector<LabeledSpan>& kept) {
+    const bool overlaps = std::any_of(row.begin(), row.end(), [&span](const LabeledSpan& old) {
+        return old.end > span.begin && old.begin < span.end;
+    });
+    if (!overlaps) {
+        row.push_back(span);  // the common case: regions apart on this row
+        return;
+    }
+    kept.clear();
     for (const LabeledSpan& old : row) {
         if (old.end <= span.begin || old.begin >= span.end) {
             kept.push_back(old);
@@ -44,20 +46,33 @@ void AppendRow(std::vector<LabeledSpan>& row, std::vector<LabeledSpan>& out) {
 
 std::vector<LabeledSpan> PaintedSpans(const std::vector<std::vector<PixelSpan>>& regionSpans,
                                       const std::vector<int>& labels) {
-    std::vector<OrderedSpan> all;
+    // Every span by row, in paint order within a row: a counting sort over the rows, as each
+    // region's spans come row by row already.
+    int top = 0, bottom = -1;
+    std::size_t total = 0;
+    for (const std::vector<PixelSpan>& spans : regionSpans) {
+        if (spans.empty()) continue;
+        top = total == 0 ? spans.front().y : std::min(top, spans.front().y);
+        bottom = std::max(bottom, spans.back().y);
+        total += spans.size();
+    }
+    std::vector<std::size_t> rowStart(static_cast<std::size_t>(bottom - top + 2), 0);
+    for (const std::vector<PixelSpan>& spans : regionSpans) {
+        for (const PixelSpan& span : spans) ++rowStart[static_cast<std::size_t>(span.y - top) + 1];
+    }
+    for (std::size_t r = 1; r < rowStart.size(); ++r) rowStart[r] += rowStart[r - 1];
+    std::vector<LabeledSpan> all(total);
     for (std::size_t i = 0; i < regionSpans.size(); ++i) {
         for (const PixelSpan& span : regionSpans[i]) {
-            all.push_back({{span.y, span.begin, span.end, labels[i]}, i});
+            all[rowStart[static_cast<std::size_t>(span.y - top)]++] = {span.y, span.begin, span.end,
+                                                                       labels[i]};
         }
     }
-    std::sort(all.begin(), all.end(), [](const OrderedSpan& a, const OrderedSpan& b) {
-        return a.span.y != b.span.y ? a.span.y < b.span.y : a.order < b.order;
-    });
-    std::vector<LabeledSpan> painted, row;
+    std::vector<LabeledSpan> painted, row, scratch;
     painted.reserve(all.size());
-    for (const OrderedSpan& next : all) {
-        if (!row.empty() && row.front().y != next.span.y) AppendRow(row, painted);
-        PaintOver(row, next.span);
+    for (const LabeledSpan& next : all) {
+        if (!row.empty() && row.front().y != next.y) AppendRow(row, painted);
+        PaintOver(row, next, scratch);
     }
     AppendRow(row, painted);
     return painted;

@@ -243,7 +243,7 @@ FrameComparison AgreementStudy::Compare(const std::vector<const DatasetFrame*>& 
     std::vector<std::vector<LabeledSpan>> masks;
     for (const DatasetFrame* frame : frames) {
         pixels.push_back(PixelsOf(*frame, ids));
-        masks.push_back(pixels.back().mask);
+        masks.push_back(std::move(pixels.back().mask));  // the sweeps' own from here on
     }
 
     FrameComparison result;
