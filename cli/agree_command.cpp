@@ -211,12 +211,15 @@ struct AgreeRun {
 CLI::App* AddAgree(CLI::App& app, AgreeArgs& args) {
     CLI::App* command = app.add_subcommand(
         "agree",
-        "Measure how far raters agree who annotated the same frames, each in a folder of their "
-        "own: Dice and IoU of the category masks (as `masks` paints them), regions matched one "
-        "to one at IoU >= 0.5 (precision, recall and F1 of b against a), Cohen's kappa of "
-        "category presence per frame, and with three raters or more the mean over pairs and "
-        "Fleiss' kappa. Frames are matched by their path below each folder; frames missing from "
-        "some folders are listed and left out");
+        "Measure how far raters agree who annotated the same frames (Dice, IoU, matched "
+        "regions, kappa), and write consensus masks");
+    command->footer(
+        "Each rater's files lie in a folder of their own. Per pair of raters: Dice and IoU of\n"
+        "the category masks (as `masks` paints them), regions matched one to one at IoU >= 0.5\n"
+        "(precision, recall and F1 of b against a), Cohen's kappa of category presence per\n"
+        "frame; with three raters or more the mean over pairs and Fleiss' kappa. Frames are\n"
+        "matched by their path below each folder; frames missing from some folders are listed\n"
+        "and left out.");
     AddInputOptions(*command, args.frames);
     command->get_option("INPUT")
         ->description("Two folders or more, one per rater, each searched for *.xml")
