@@ -15,6 +15,9 @@ import shutil
 import unittest
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from training_sets_test import read_png  # noqa: E402
+
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
 
 POLYGON = '<Polygon Index="{index}" Label="{label}">{points}</Polygon>'
@@ -310,7 +313,7 @@ class RegionsTest(ExportTest):
         counts["dataset"] = len(data["annotations"])
         result = run("masks", study, "--out-dir", self.tmp / "m", "--mode", "instance")
         self.assertIn(summary, result.stderr)
-        counts["masks"] = sum(len({v for row in read_png(p) for v in row} - {0})
+        counts["masks"] = sum(len({v for row in read_png(p)[3] for v in row} - {0})
                               for p in (self.tmp / "m").glob("*.png"))
         for task in ("detect", "segment"):
             result = run("yolo", study, "--out-dir", self.tmp / task, "--task", task)
@@ -322,44 +325,6 @@ class RegionsTest(ExportTest):
         self.assertIn("Polygon with Index 2: zero area; left out of every export", result.stderr)
         self.assertIn("Polygon with Index 1: wholly outside the 30x20 image; left out of every "
                       "export", result.stderr)
-
-
-def read_png(path):
-    """The rows of a 16-bit grey PNG as lists of values (instance masks)."""
-    import struct
-    import zlib
-    data = Path(path).read_bytes()
-    pos, idat, header = 8, b"", None
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", data[pos + 8:pos + 8 + length])
-        elif kind == b"IDAT":
-            idat += data[pos + 8:pos + 8 + length]
-        pos += 12 + length
-    width, height, depth = header[:3]
-    unit, raw = depth // 8, zlib.decompress(idat)
-    step, rows, previous, pos = width * unit, [], bytearray(width * unit), 0
-    for _ in range(height):
-        kind, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + step])
-        pos += 1 + step
-        for i in range(step):
-            left = line[i - unit] if i >= unit else 0
-            up, corner = previous[i], previous[i - unit] if i >= unit else 0
-            if kind == 1:
-                line[i] = (line[i] + left) & 255
-            elif kind == 2:
-                line[i] = (line[i] + up) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc
-                                      else corner)) & 255
-        rows.append([int.from_bytes(line[i:i + unit], "big") for i in range(0, step, unit)])
-        previous = line
-    return rows
 
 
 class ImagesTest(ExportTest):
