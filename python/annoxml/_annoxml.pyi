@@ -1,6 +1,6 @@
 """Type stubs of the compiled core (annoxml._annoxml)."""
 
-from typing import Dict, Iterator, List, Optional, Tuple
+from typing import Dict, Iterator, List, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -38,6 +38,7 @@ class Region:
     def area(self) -> float: ...
     @property
     def box(self) -> Tuple[float, float, float, float]: ...
+    def rle(self) -> Dict[str, Union[List[int], str]]: ...
 
 class Mark:
     @property

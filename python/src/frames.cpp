@@ -9,6 +9,7 @@
 
 #include "annoxml/coco.h"
 #include "annoxml/masks.h"
+#include "annoxml/rle.h"
 #include "bindings.h"
 
 namespace py = pybind11;
@@ -136,6 +137,29 @@ void ConvertFile(const std::string& xmlPath, const std::string& jsonPath) {
 
 py::tuple BoxTuple(const Box& box) { return py::make_tuple(box.x, box.y, box.width, box.height); }
 
+// A region as Python sees it: its frame and its place there. Holding the frame makes the
+// region's outline view and its rle() (which needs the frame's size) work without pybind11's
+// per-object keep-alive bookkeeping.
+struct RegionHandle {
+    std::shared_ptr<const Frame> frame;
+    std::size_t index = 0;
+
+    const Region& region() const { return frame->regions[index]; }
+};
+
+py::dict RegionRle(const RegionHandle& handle) {
+    const Frame& frame = *handle.frame;
+    std::string counts;
+    {
+        py::gil_scoped_release released;
+        counts = RleToString(RleFromPolygon(handle.region().outline, frame.height, frame.width));
+    }
+    py::dict rle;
+    rle["size"] = py::cast(std::vector<int>{frame.height, frame.width});
+    rle["counts"] = std::move(counts);
+    return rle;
+}
+
 void BindParts(py::module_& module) {
     py::class_<Label>(module, "Label", "One entry of a frame's label list.")
         .def_readonly("name", &Label::name, "The label's name (LabelType).")
@@ -147,27 +171,46 @@ void BindParts(py::module_& module) {
         .def_readonly("index", &Mask::index, "The mask's Index.")
         .def_readonly("description", &Mask::description, "The mask's description.")
         .def_readonly("color", &Mask::color, "The mask's colour as written.");
-    py::class_<Region>(module, "Region",
-                       "A shape with an area (Rectangle, Polygon, Circle, FreehandContour, "
-                       "Ellipse) as an outline in image coordinates.")
+    py::class_<RegionHandle>(module, "Region",
+                             "A shape with an area (Rectangle, Polygon, Circle, FreehandContour, "
+                             "Ellipse) as an outline in image coordinates.")
         .def_property_readonly(
-            "kind", [](const Region& region) { return KindName(region.kind); },
+            "kind", [](const RegionHandle& handle) { return KindName(handle.region().kind); },
             "The shape's element name: \"Polygon\", \"Circle\", ...")
-        .def_readonly("index", &Region::index, "The shape's Index as written.")
-        .def_readonly("label", &Region::label, "The shape's label (after renames in a study).")
-        .def_readonly("description", &Region::description, "The shape's description.")
-        .def_readonly("color", &Region::color, "The shape's colour as written.")
-        .def_readonly("mask", &Region::mask, "The Index of the Mask the shape belongs to, or None.")
+        .def_property_readonly(
+            "index", [](const RegionHandle& handle) { return handle.region().index; },
+            "The shape's Index as written.")
+        .def_property_readonly(
+            "label", [](const RegionHandle& handle) { return handle.region().label; },
+            "The shape's label (after renames in a study).")
+        .def_property_readonly(
+            "description", [](const RegionHandle& handle) { return handle.region().description; },
+            "The shape's description.")
+        .def_property_readonly(
+            "color", [](const RegionHandle& handle) { return handle.region().color; },
+            "The shape's colour as written.")
+        .def_property_readonly(
+            "mask", [](const RegionHandle& handle) { return handle.region().mask; },
+            "The Index of the Mask the shape belongs to, or None.")
         .def_property_readonly(
             "outline",
-            [](py::object self) { return PointsView(self.cast<const Region&>().outline, self); },
+            [](py::handle self) {
+                return PointsView(self.cast<const RegionHandle&>().region().outline, self);
+            },
             "The outline as a read-only float64 array of shape (N, 2), (x, y) per row, not "
             "closed. A view of the frame's memory: no copy is made.")
-        .def_readonly("area", &Region::area, "The outline's area in square pixels.")
         .def_property_readonly(
-            "box", [](const Region& region) { return BoxTuple(region.box); },
+            "area", [](const RegionHandle& handle) { return handle.region().area; },
+            "The outline's area in square pixels.")
+        .def_property_readonly(
+            "box", [](const RegionHandle& handle) { return BoxTuple(handle.region().box); },
             "The outline's tight box (x, y, width, height).")
-        .def("__repr__", [](const Region& region) {
+        .def("rle", &RegionRle,
+             "The region as a COCO RLE of its frame's size: {\"size\": [height, width], "
+             "\"counts\": str}, rasterised by COCO's own polygon rule (as `annoxml eval` does "
+             "for segm), which differs from the pixel-centre rule of Frame.mask.")
+        .def("__repr__", [](const RegionHandle& handle) {
+            const Region& region = handle.region();
             return std::string("Region(kind=\"") + KindName(region.kind) +
                    "\", index=" + py::repr(py::str(region.index)).cast<std::string>() +
                    ", label=" + py::repr(py::str(region.label)).cast<std::string>() +
@@ -207,6 +250,16 @@ py::list Views(py::object frame, const std::vector<Element>& elements) {
     py::list list;
     for (const Element& element : elements) {
         list.append(py::cast(&element, py::return_value_policy::reference_internal, frame));
+    }
+    return list;
+}
+
+// The frame's regions, each a handle that holds the frame.
+py::list Regions(const std::shared_ptr<const Frame>& frame) {
+    py::list list(frame->regions.size());
+    for (std::size_t i = 0; i < frame->regions.size(); ++i) {
+        PyList_SET_ITEM(list.ptr(), static_cast<py::ssize_t>(i),
+                        py::cast(RegionHandle{frame, i}).release().ptr());
     }
     return list;
 }
@@ -251,7 +304,7 @@ void BindFrames(py::module_& module) {
             "The mask list: Mask objects (index, description, color).")
         .def_property_readonly(
             "regions",
-            [](py::object self) { return Views(self, self.cast<const Frame&>().regions); },
+            [](py::handle self) { return Regions(self.cast<std::shared_ptr<const Frame>>()); },
             "The shapes with an area, in document order.")
         .def_property_readonly(
             "marks", [](py::object self) { return Views(self, self.cast<const Frame&>().marks); },
@@ -278,8 +331,9 @@ void BindFrames(py::module_& module) {
                "Reads one annotation file. Raises FrameError when it cannot be read.");
     module.def(
         "region_left_out",
-        [](const Region& region, int width, int height) -> std::optional<std::string> {
-            const std::optional<LeftOutReason> reason = RegionLeftOut(region, width, height);
+        [](const RegionHandle& handle, int width, int height) -> std::optional<std::string> {
+            const std::optional<LeftOutReason> reason =
+                RegionLeftOut(handle.region(), width, height);
             if (!reason) return std::nullopt;
             return *reason == LeftOutReason::ZeroArea ? "zero-area" : "outside the image";
         },
