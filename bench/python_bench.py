@@ -70,7 +70,9 @@ def targets_annoxml(folder: str) -> int:
 
     count = 0
     for item in annoxml.Study(folder, threads=2):
-        target = _target(item.frame, item.category_ids, item.image_id)
+        # A study item's frame holds only the regions that count: all are kept.
+        kept = list(range(len(item.frame.regions)))
+        target = _target(item.frame, kept, item.category_ids, item.image_id)
         count += int(target["masks"].shape[0])
     return count
 
