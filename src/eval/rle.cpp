@@ -49,11 +49,45 @@ int Scaled(double v) {
     return static_cast<int>(5 * v + .5);
 }
 
+// The crossings of pixel-centre columns by a steep edge whose fine column at step t (0..dy) is
+// column(t), monotone in t. The step from t - 1 to t that passes centre column c gives the
+// crossing (c, ys + t - 1), in whichever direction the edge is traced. The line is
+// xs + s * t. Returns false when a step moves the column by more than one at a centre: the
+// caller then drops what was added and traces every step.
+template <typename Column, typename AddCrossing>
+bool SteepCrossings(const Column& column, int xs, double s, int dy, int ys, std::int64_t width,
+                    const AddCrossing& addCrossing) {
+    const int first = column(0), last = column(dy);
+    if (first == last) return true;
+    const bool rising = last > first;
+    const int low = std::min(first, last), high = std::max(first, last);
+    // Centre columns are 5k + 2 for pixel columns k in [0, width - 1]; crossings lie in
+    // [low, high - 1].
+    int c = std::max(low, 2);
+    c += ((2 - c) % 5 + 5) % 5;
+    const std::int64_t cEnd = std::min<std::int64_t>(high - 1, 5 * (width - 1) + 2);
+    for (; c <= cEnd; c += 5) {
+        const auto passed = [&](int t) { return rising ? column(t) > c : column(t) <= c; };
+        // Where the line reaches the column's edge, then corrected step by step.
+        double estimate = std::ceil((c + .5 - xs) / s);
+        estimate = std::min(std::max(estimate, 1.), static_cast<double>(dy));
+        int t = static_cast<int>(estimate);
+        while (t > 1 && passed(t - 1)) --t;
+        while (t < dy && !passed(t)) ++t;
+        const int before = column(t - 1), after = column(t);
+        if (before != (rising ? c : c + 1) || after != (rising ? c + 1 : c)) return false;
+        addCrossing(c, ys + t - 1);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string RleToString(const Rle& rle) {
-    std::string text;
-    text.reserve(rle.counts.size() * 2);
+    // Written into a reused buffer, at most seven characters a count, then copied out once.
+    thread_local std::vector<char> buffer;
+    buffer.resize(rle.counts.size() * 7);
+    char* out = buffer.data();
     for (std::size_t i = 0; i < rle.counts.size(); ++i) {
         std::int64_t x = rle.counts[i];
         if (i > 2) x -= rle.counts[i - 2];
@@ -63,10 +97,10 @@ std::string RleToString(const Rle& rle) {
             x >>= 5;  // arithmetic: negative differences stay negative
             more = (c & 0x10) ? x != -1 : x != 0;
             if (more) c |= 0x20;
-            text.push_back(static_cast<char>(c + 48));
+            *out++ = static_cast<char>(c + 48);
         }
     }
-    return text;
+    return std::string(buffer.data(), out);
 }
 
 Rle RleFromString(std::string_view counts, int height, int width) {
@@ -151,6 +185,12 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
     // first row whose pixel lies below it. Points are visited as they are traced; only every
     // fifth fine column is a pixel centre, so the others are passed over before any division.
     std::vector<std::uint32_t> a;
+    // At most one crossing per centre column passed by each edge, and the closing total.
+    std::size_t centresPassed = 0;
+    for (std::size_t j = 0; j < k; ++j) {
+        centresPassed += static_cast<std::size_t>(std::abs(std::int64_t{x[j + 1]} - x[j])) / 5 + 1;
+    }
+    a.reserve(centresPassed + 1);
     // A crossing of the fine column `column`, the boundary's lower fine row there being `v`.
     const auto addCrossing = [&](int column, int v) {
         double xd = static_cast<double>(column);
@@ -209,36 +249,25 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             const int tEnd = flip ? 0 : dx;
             previousU = tEnd + xs;
             previousV = row(tEnd);
-        } else if (dx * 8 >= dy) {
-            for (int d = 0; d <= dy; ++d) {
-                const int t = flip ? dy - d : d;
-                visit(static_cast<int>(xs + s * t + .5), t + ys);
-            }
         } else {
-            // A steep edge: the column changes at few of its steps, found by bisection (it moves
-            // monotonically along the edge). The steps between would only have moved the row.
-            const auto at = [&](int d) { return flip ? dy - d : d; };
-            const auto column = [&](int d) { return static_cast<int>(xs + s * at(d) + .5); };
-            visit(column(0), at(0) + ys);
-            const int lastColumn = column(dy);
-            int d = 0;
-            while (d < dy && column(d) != lastColumn) {
-                const int current = column(d);
-                int low = d + 1, high = dy;
-                while (low < high) {
-                    const int middle = low + (high - low) / 2;
-                    if (column(middle) != current) {
-                        high = middle;
-                    } else {
-                        low = middle + 1;
-                    }
+            // A steep edge: the column moves monotonically, by at most one a step, so only the
+            // steps where it passes a pixel centre's column matter. Each is found from the
+            // line's equation and checked with the same arithmetic; if a check fails (a jump of
+            // two columns, possible only with huge coordinates) every step is traced instead.
+            const auto column = [&](int t) { return static_cast<int>(xs + s * t + .5); };
+            const int tStart = flip ? dy : 0;
+            visit(column(tStart), tStart + ys);
+            const std::size_t mark = a.size();
+            if (!SteepCrossings(column, xs, s, dy, ys, w, addCrossing)) {
+                a.resize(mark);
+                for (int d = 1; d <= dy; ++d) {
+                    const int t = flip ? dy - d : d;
+                    visit(column(t), t + ys);
                 }
-                previousV = at(low - 1) + ys;
-                visit(column(low), at(low) + ys);
-                d = low;
             }
-            previousU = lastColumn;
-            previousV = at(dy) + ys;
+            const int tEnd = flip ? 0 : dy;
+            previousU = column(tEnd);
+            previousV = tEnd + ys;
         }
     }
     a.push_back(static_cast<std::uint32_t>(h * w));
