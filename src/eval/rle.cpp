@@ -81,6 +81,35 @@ bool SteepCrossings(const Column& column, int xs, double s, int dy, int ys, std:
     return true;
 }
 
+// Sorts a polygon's crossings (column * height + row): bucketed by column first, as a polygon
+// crosses each column only a few times, then put in order within each bucket.
+void SortByColumn(std::vector<std::uint32_t>& a, std::uint32_t height) {
+    if (a.size() < 32 || height == 0) {
+        std::sort(a.begin(), a.end());
+        return;
+    }
+    const auto [low, high] = std::minmax_element(a.begin(), a.end());
+    const std::uint32_t first = *low / height, buckets = *high / height - first + 1;
+    if (buckets > 4 * a.size()) {
+        std::sort(a.begin(), a.end());
+        return;
+    }
+    thread_local std::vector<std::uint32_t> start, sorted;
+    start.assign(buckets + 1, 0);
+    for (const std::uint32_t value : a) ++start[value / height - first + 1];
+    for (std::size_t b = 1; b <= buckets; ++b) start[b] += start[b - 1];
+    sorted.resize(a.size());
+    for (const std::uint32_t value : a) sorted[start[value / height - first]++] = value;
+    // Insertion sort: no value moves out of its bucket, so this costs the buckets' sizes.
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+        const std::uint32_t value = sorted[i];
+        std::size_t j = i;
+        for (; j > 0 && sorted[j - 1] > value; --j) sorted[j] = sorted[j - 1];
+        sorted[j] = value;
+    }
+    std::copy(sorted.begin(), sorted.end(), a.begin());
+}
+
 }  // namespace
 
 std::string RleToString(const Rle& rle) {
@@ -270,8 +299,8 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             previousV = tEnd + ys;
         }
     }
-    a.push_back(static_cast<std::uint32_t>(h * w));
-    std::sort(a.begin(), a.end());
+    SortByColumn(a, static_cast<std::uint32_t>(h));
+    a.push_back(static_cast<std::uint32_t>(h * w));  // no crossing lies beyond it
     std::uint32_t previous = 0;
     for (std::uint32_t& value : a) {
         const std::uint32_t t = value;
