@@ -134,6 +134,9 @@ std::string RleToString(const Rle& rle) {
 
 Rle RleFromString(std::string_view counts, int height, int width) {
     Rle rle{height, width, {}};
+    // Each count ends with the one character lacking the continuation bit.
+    rle.counts.reserve(static_cast<std::size_t>(std::count_if(
+        counts.begin(), counts.end(), [](char c) { return ((c - 48) & 0x20) == 0; })));
     std::size_t p = 0;
     while (p < counts.size()) {
         std::int64_t x = 0;
@@ -213,13 +216,13 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
     // Where it crosses a pixel column's centre, the crossing goes back to the pixel grid: the
     // first row whose pixel lies below it. Points are visited as they are traced; only every
     // fifth fine column is a pixel centre, so the others are passed over before any division.
-    std::vector<std::uint32_t> a;
-    // At most one crossing per centre column passed by each edge, and the closing total.
+    // Sized for about one crossing per centre column each edge passes; grown if need be.
     std::size_t centresPassed = 0;
     for (std::size_t j = 0; j < k; ++j) {
         centresPassed += static_cast<std::size_t>(std::abs(std::int64_t{x[j + 1]} - x[j])) / 5 + 1;
     }
-    a.reserve(centresPassed + 1);
+    std::vector<std::uint32_t> a(centresPassed + 1);
+    std::size_t used = 0;  // crossings held in a
     // A crossing of the fine column `column`, the boundary's lower fine row there being `v`.
     const auto addCrossing = [&](int column, int v) {
         double xd = static_cast<double>(column);
@@ -233,8 +236,9 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             yd = static_cast<double>(h);
         }
         yd = std::ceil(yd);
-        a.push_back(static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
-                                               static_cast<int>(yd)));
+        if (used == a.size()) a.resize(2 * a.size());
+        a[used++] = static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
+                                               static_cast<int>(yd));
     };
     const auto isCentre = [](int column) { return ((column - 2) % 5 + 5) % 5 == 0; };
     bool first = true;
@@ -286,9 +290,9 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             const auto column = [&](int t) { return static_cast<int>(xs + s * t + .5); };
             const int tStart = flip ? dy : 0;
             visit(column(tStart), tStart + ys);
-            const std::size_t mark = a.size();
+            const std::size_t mark = used;
             if (!SteepCrossings(column, xs, s, dy, ys, w, addCrossing)) {
-                a.resize(mark);
+                used = mark;
                 for (int d = 1; d <= dy; ++d) {
                     const int t = flip ? dy - d : d;
                     visit(column(t), t + ys);
@@ -299,6 +303,7 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             previousV = tEnd + ys;
         }
     }
+    a.resize(used);
     SortByColumn(a, static_cast<std::uint32_t>(h));
     a.push_back(static_cast<std::uint32_t>(h * w));  // no crossing lies beyond it
     std::uint32_t previous = 0;
