@@ -69,7 +69,7 @@ bool SteepCrossings(const Column& column, int xs, double s, int dy, int ys, std:
     for (; c <= cEnd; c += 5) {
         const auto passed = [&](int t) { return rising ? column(t) > c : column(t) <= c; };
         // Where the line reaches the column's edge, then corrected step by step.
-        double estimate = std::ceil((c + .5 - xs) / s);
+        double estimate = (c + .5 - xs) / s;
         estimate = std::min(std::max(estimate, 1.), static_cast<double>(dy));
         int t = static_cast<int>(estimate);
         while (t > 1 && passed(t - 1)) --t;
@@ -224,21 +224,20 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
     std::vector<std::uint32_t> a(centresPassed + 1);
     std::size_t used = 0;  // crossings held in a
     // A crossing of the fine column `column`, the boundary's lower fine row there being `v`.
+    // The pixel column is x = (column + .5) / 5 - .5 and the row ceil((v + .5) / 5 - .5),
+    // clamped to [0, h]: computed here in integers, which give the same values, since x is an
+    // integer exactly at the centre columns and the row's argument is otherwise at least a
+    // fifth away from an integer.
     const auto addCrossing = [&](int column, int v) {
-        double xd = static_cast<double>(column);
-        xd = (xd + .5) / 5 - .5;
-        if (std::floor(xd) != xd || xd < 0 || xd > static_cast<double>(w - 1)) return;
-        double yd = static_cast<double>(v);
-        yd = (yd + .5) / 5 - .5;
-        if (yd < 0) {
-            yd = 0;
-        } else if (yd > static_cast<double>(h)) {
-            yd = static_cast<double>(h);
-        }
-        yd = std::ceil(yd);
+        if (column < 2 || (column - 2) % 5 != 0) return;
+        const std::int64_t pixel = (column - 2) / 5;
+        if (pixel > w - 1) return;
+        const std::int64_t n = std::int64_t{v} - 2;
+        const std::int64_t row =
+            std::min<std::int64_t>(std::max<std::int64_t>(n >= 0 ? (n + 4) / 5 : n / 5, 0), h);
         if (used == a.size()) a.resize(2 * a.size());
-        a[used++] = static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
-                                               static_cast<int>(yd));
+        a[used++] = static_cast<std::uint32_t>(static_cast<int>(pixel) * static_cast<int>(h) +
+                                               static_cast<int>(row));
     };
     const auto isCentre = [](int column) { return ((column - 2) % 5 + 5) % 5 == 0; };
     bool first = true;
