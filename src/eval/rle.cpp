@@ -49,11 +49,74 @@ int Scaled(double v) {
     return static_cast<int>(5 * v + .5);
 }
 
+// The crossings of pixel-centre columns by a steep edge whose fine column at step t (0..dy) is
+// column(t), monotone in t. The step from t - 1 to t that passes centre column c gives the
+// crossing (c, ys + t - 1), in whichever direction the edge is traced. The line is
+// xs + s * t. Returns false when a step moves the column by more than one at a centre: the
+// caller then drops what was added and traces every step.
+template <typename Column, typename AddCrossing>
+bool SteepCrossings(const Column& column, int xs, double s, int dy, int ys, std::int64_t width,
+                    const AddCrossing& addCrossing) {
+    const int first = column(0), last = column(dy);
+    if (first == last) return true;
+    const bool rising = last > first;
+    const int low = std::min(first, last), high = std::max(first, last);
+    // Centre columns are 5k + 2 for pixel columns k in [0, width - 1]; crossings lie in
+    // [low, high - 1].
+    int c = std::max(low, 2);
+    c += ((2 - c) % 5 + 5) % 5;
+    const std::int64_t cEnd = std::min<std::int64_t>(high - 1, 5 * (width - 1) + 2);
+    for (; c <= cEnd; c += 5) {
+        const auto passed = [&](int t) { return rising ? column(t) > c : column(t) <= c; };
+        // Where the line reaches the column's edge, then corrected step by step.
+        double estimate = (c + .5 - xs) / s;
+        estimate = std::min(std::max(estimate, 1.), static_cast<double>(dy));
+        int t = static_cast<int>(estimate);
+        while (t > 1 && passed(t - 1)) --t;
+        while (t < dy && !passed(t)) ++t;
+        const int before = column(t - 1), after = column(t);
+        if (before != (rising ? c : c + 1) || after != (rising ? c + 1 : c)) return false;
+        addCrossing(c, ys + t - 1);
+    }
+    return true;
+}
+
+// Sorts a polygon's crossings (column * height + row): bucketed by column first, as a polygon
+// crosses each column only a few times, then put in order within each bucket.
+void SortByColumn(std::vector<std::uint32_t>& a, std::uint32_t height) {
+    if (a.size() < 32 || height == 0) {
+        std::sort(a.begin(), a.end());
+        return;
+    }
+    const auto [low, high] = std::minmax_element(a.begin(), a.end());
+    const std::uint32_t first = *low / height, buckets = *high / height - first + 1;
+    if (buckets > 4 * a.size()) {
+        std::sort(a.begin(), a.end());
+        return;
+    }
+    thread_local std::vector<std::uint32_t> start, sorted;
+    start.assign(buckets + 1, 0);
+    for (const std::uint32_t value : a) ++start[value / height - first + 1];
+    for (std::size_t b = 1; b <= buckets; ++b) start[b] += start[b - 1];
+    sorted.resize(a.size());
+    for (const std::uint32_t value : a) sorted[start[value / height - first]++] = value;
+    // Insertion sort: no value moves out of its bucket, so this costs the buckets' sizes.
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+        const std::uint32_t value = sorted[i];
+        std::size_t j = i;
+        for (; j > 0 && sorted[j - 1] > value; --j) sorted[j] = sorted[j - 1];
+        sorted[j] = value;
+    }
+    std::copy(sorted.begin(), sorted.end(), a.begin());
+}
+
 }  // namespace
 
 std::string RleToString(const Rle& rle) {
-    std::string text;
-    text.reserve(rle.counts.size() * 2);
+    // Written into a reused buffer, at most seven characters a count, then copied out once.
+    thread_local std::vector<char> buffer;
+    buffer.resize(rle.counts.size() * 7);
+    char* out = buffer.data();
     for (std::size_t i = 0; i < rle.counts.size(); ++i) {
         std::int64_t x = rle.counts[i];
         if (i > 2) x -= rle.counts[i - 2];
@@ -63,14 +126,17 @@ std::string RleToString(const Rle& rle) {
             x >>= 5;  // arithmetic: negative differences stay negative
             more = (c & 0x10) ? x != -1 : x != 0;
             if (more) c |= 0x20;
-            text.push_back(static_cast<char>(c + 48));
+            *out++ = static_cast<char>(c + 48);
         }
     }
-    return text;
+    return std::string(buffer.data(), out);
 }
 
 Rle RleFromString(std::string_view counts, int height, int width) {
     Rle rle{height, width, {}};
+    // Each count ends with the one character lacking the continuation bit.
+    rle.counts.reserve(static_cast<std::size_t>(std::count_if(
+        counts.begin(), counts.end(), [](char c) { return ((c - 48) & 0x20) == 0; })));
     std::size_t p = 0;
     while (p < counts.size()) {
         std::int64_t x = 0;
@@ -150,22 +216,28 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
     // Where it crosses a pixel column's centre, the crossing goes back to the pixel grid: the
     // first row whose pixel lies below it. Points are visited as they are traced; only every
     // fifth fine column is a pixel centre, so the others are passed over before any division.
-    std::vector<std::uint32_t> a;
+    // Sized for about one crossing per centre column each edge passes; grown if need be.
+    std::size_t centresPassed = 0;
+    for (std::size_t j = 0; j < k; ++j) {
+        centresPassed += static_cast<std::size_t>(std::abs(std::int64_t{x[j + 1]} - x[j])) / 5 + 1;
+    }
+    std::vector<std::uint32_t> a(centresPassed + 1);
+    std::size_t used = 0;  // crossings held in a
     // A crossing of the fine column `column`, the boundary's lower fine row there being `v`.
+    // The pixel column is x = (column + .5) / 5 - .5 and the row ceil((v + .5) / 5 - .5),
+    // clamped to [0, h]: computed here in integers, which give the same values, since x is an
+    // integer exactly at the centre columns and the row's argument is otherwise at least a
+    // fifth away from an integer.
     const auto addCrossing = [&](int column, int v) {
-        double xd = static_cast<double>(column);
-        xd = (xd + .5) / 5 - .5;
-        if (std::floor(xd) != xd || xd < 0 || xd > static_cast<double>(w - 1)) return;
-        double yd = static_cast<double>(v);
-        yd = (yd + .5) / 5 - .5;
-        if (yd < 0) {
-            yd = 0;
-        } else if (yd > static_cast<double>(h)) {
-            yd = static_cast<double>(h);
-        }
-        yd = std::ceil(yd);
-        a.push_back(static_cast<std::uint32_t>(static_cast<int>(xd) * static_cast<int>(h) +
-                                               static_cast<int>(yd)));
+        if (column < 2 || (column - 2) % 5 != 0) return;
+        const std::int64_t pixel = (column - 2) / 5;
+        if (pixel > w - 1) return;
+        const std::int64_t n = std::int64_t{v} - 2;
+        const std::int64_t row =
+            std::min<std::int64_t>(std::max<std::int64_t>(n >= 0 ? (n + 4) / 5 : n / 5, 0), h);
+        if (used == a.size()) a.resize(2 * a.size());
+        a[used++] = static_cast<std::uint32_t>(static_cast<int>(pixel) * static_cast<int>(h) +
+                                               static_cast<int>(row));
     };
     const auto isCentre = [](int column) { return ((column - 2) % 5 + 5) % 5 == 0; };
     bool first = true;
@@ -209,40 +281,30 @@ Rle RleFromPolygon(const std::vector<double>& xy, int height, int width) {
             const int tEnd = flip ? 0 : dx;
             previousU = tEnd + xs;
             previousV = row(tEnd);
-        } else if (dx * 8 >= dy) {
-            for (int d = 0; d <= dy; ++d) {
-                const int t = flip ? dy - d : d;
-                visit(static_cast<int>(xs + s * t + .5), t + ys);
-            }
         } else {
-            // A steep edge: the column changes at few of its steps, found by bisection (it moves
-            // monotonically along the edge). The steps between would only have moved the row.
-            const auto at = [&](int d) { return flip ? dy - d : d; };
-            const auto column = [&](int d) { return static_cast<int>(xs + s * at(d) + .5); };
-            visit(column(0), at(0) + ys);
-            const int lastColumn = column(dy);
-            int d = 0;
-            while (d < dy && column(d) != lastColumn) {
-                const int current = column(d);
-                int low = d + 1, high = dy;
-                while (low < high) {
-                    const int middle = low + (high - low) / 2;
-                    if (column(middle) != current) {
-                        high = middle;
-                    } else {
-                        low = middle + 1;
-                    }
+            // A steep edge: the column moves monotonically, by at most one a step, so only the
+            // steps where it passes a pixel centre's column matter. Each is found from the
+            // line's equation and checked with the same arithmetic; if a check fails (a jump of
+            // two columns, possible only with huge coordinates) every step is traced instead.
+            const auto column = [&](int t) { return static_cast<int>(xs + s * t + .5); };
+            const int tStart = flip ? dy : 0;
+            visit(column(tStart), tStart + ys);
+            const std::size_t mark = used;
+            if (!SteepCrossings(column, xs, s, dy, ys, w, addCrossing)) {
+                used = mark;
+                for (int d = 1; d <= dy; ++d) {
+                    const int t = flip ? dy - d : d;
+                    visit(column(t), t + ys);
                 }
-                previousV = at(low - 1) + ys;
-                visit(column(low), at(low) + ys);
-                d = low;
             }
-            previousU = lastColumn;
-            previousV = at(dy) + ys;
+            const int tEnd = flip ? 0 : dy;
+            previousU = column(tEnd);
+            previousV = tEnd + ys;
         }
     }
-    a.push_back(static_cast<std::uint32_t>(h * w));
-    std::sort(a.begin(), a.end());
+    a.resize(used);
+    SortByColumn(a, static_cast<std::uint32_t>(h));
+    a.push_back(static_cast<std::uint32_t>(h * w));  // no crossing lies beyond it
     std::uint32_t previous = 0;
     for (std::uint32_t& value : a) {
         const std::uint32_t t = value;

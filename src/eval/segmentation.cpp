@@ -90,10 +90,12 @@ SegmentationValue::SegmentationValue(const json& value, int height, int width)
 Rle SegmentationValue::CocoMask() const {
     if (!rles_.empty()) return RleMerge(rles_);
     std::vector<Rle> parts;
+    parts.reserve(polygons_.size());
     for (const std::vector<double>& polygon : polygons_) {
         parts.push_back(RleFromPolygon(polygon, height_, width_));
     }
     if (parts.empty()) return Rle{height_, width_, {static_cast<std::uint32_t>(height_ * width_)}};
+    if (parts.size() == 1) return std::move(parts[0]);  // what merging one mask gives, uncopied
     return RleMerge(parts);
 }
 
