@@ -83,8 +83,9 @@ struct YoloExportSummary : StudySummary {
 };
 
 // `annoxml yolo`: labels per frame, the images with options.imagesDir, and data.yaml, replacing
-// the folder as a whole. Throws std::runtime_error, before reading, when the folder cannot be
-// replaced (see YoloSetWriter).
+// the folder as a whole. Splits are named as YoloSplits names them. Throws, before reading,
+// std::invalid_argument for a split YOLO trainers do not read, and std::runtime_error when the
+// folder cannot be replaced (see YoloSetWriter).
 ANNOXML_API YoloExportSummary ExportYolo(const StudyRun& run,
                                          const YoloSetWriter::Options& options);
 

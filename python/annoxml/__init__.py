@@ -199,15 +199,21 @@ class Study:
                             result["written"])
 
     def write_masks(
-        self, out_dir: PathLike, mode: str = "binary", labels: Optional[Iterable[str]] = None
+        self,
+        out_dir: PathLike,
+        mode: str = "binary",
+        labels: Optional[Iterable[str]] = None,
+        force: bool = False,
     ) -> ExportResult:
         """Writes the mask PNGs and categories.json that ``annoxml masks --out-dir`` writes.
 
         ``mode``: "binary", "category" or "instance"; ``labels``: paint only these categories
-        (``--labels``). A label that names no category gives a warning.
+        (``--labels``). A label that names no category gives a warning. The folder is replaced
+        as a whole; a non-empty folder annoxml did not write raises RuntimeError unless
+        ``force`` (``--force``).
         """
         result = self._study.write_masks(_path(out_dir, "out_dir"), mode,
-                                         [] if labels is None else list(labels))
+                                         [] if labels is None else list(labels), bool(force))
         for label in result["unknown_labels"]:
             warnings.warn(f'labels: no category is called "{label}"', stacklevel=2)
         return ExportResult(result["converted"], result["failed"], result["failures"])
@@ -218,13 +224,16 @@ class Study:
         task: str = "detect",
         images: Optional[PathLike] = None,
         copy_images: bool = False,
+        force: bool = False,
     ) -> ExportResult:
         """Writes the YOLO set that ``annoxml yolo --out-dir`` writes.
 
         ``task``: "detect" or "segment"; ``images``: the folder of the images by data-set file
-        name, linked (or with ``copy_images`` copied) into images/<split>/.
+        name, linked (or with ``copy_images`` copied) into images/<split>/. Splits are train,
+        val (also valid, validation) and test; another name raises ValueError. The folder is
+        replaced as a whole, as with ``write_masks`` and ``force``.
         """
         images_dir = None if images is None else _path(images, "images")
         result = self._study.write_yolo(_path(out_dir, "out_dir"), task, images_dir,
-                                        bool(copy_images))
+                                        bool(copy_images), bool(force))
         return ExportResult(result["converted"], result["failed"], result["failures"])

@@ -198,9 +198,10 @@ py::dict WriteCoco(const Study& study, const std::string& path, int indent, bool
 }
 
 py::dict WriteMasks(const Study& study, const std::string& outDir, const std::string& mode,
-                    const std::vector<std::string>& labels) {
+                    const std::vector<std::string>& labels, bool force) {
     MaskSetWriter::Options options;
     options.outDir = outDir;
+    options.force = force;
     try {
         options.mode = ParseMaskMode(mode);
     } catch (const std::invalid_argument&) {
@@ -221,9 +222,10 @@ py::dict WriteMasks(const Study& study, const std::string& outDir, const std::st
 }
 
 py::dict WriteYolo(const Study& study, const std::string& outDir, const std::string& task,
-                   const std::optional<std::string>& images, bool copyImages) {
+                   const std::optional<std::string>& images, bool copyImages, bool force) {
     YoloSetWriter::Options options;
     options.outDir = outDir;
+    options.force = force;
     try {
         options.task = ParseYoloTask(task);
     } catch (const std::invalid_argument&) {
@@ -352,9 +354,10 @@ void BindStudy(py::module_& module) {
         .def("__iter__", [](std::shared_ptr<Study> study) { return StudyIterator(study); })
         .def_property_readonly("categories", &Study::Categories)
         .def("write_coco", &WriteCoco, py::arg("path"), py::arg("indent"), py::arg("strict"))
-        .def("write_masks", &WriteMasks, py::arg("out_dir"), py::arg("mode"), py::arg("labels"))
+        .def("write_masks", &WriteMasks, py::arg("out_dir"), py::arg("mode"), py::arg("labels"),
+             py::arg("force"))
         .def("write_yolo", &WriteYolo, py::arg("out_dir"), py::arg("task"), py::arg("images"),
-             py::arg("copy_images"));
+             py::arg("copy_images"), py::arg("force"));
 }
 
 }  // namespace annoxml::python

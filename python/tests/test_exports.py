@@ -96,3 +96,22 @@ def test_write_yolo_is_the_tool_set(tool, study_dir, tmp_path, task):
 def test_strict_writes_nothing(study_dir, tmp_path):
     result = annoxml.Study(study_dir).write_coco(tmp_path / "d.json", strict=True)
     assert not result.written and not os.path.exists(tmp_path / "d.json")
+
+
+def test_yolo_splits_and_foreign_folders_as_the_tool(study_dir, tmp_path):
+    """valid is YOLO's val, other split names are refused; a folder annoxml did not write is
+    replaced only with force."""
+    out = tmp_path / "yolo"
+    study = annoxml.Study(study_dir, split="train=0.5,valid=0.5", group_by="file")
+    study.write_yolo(out)
+    assert 'val: "images/val"' in (out / "data.yaml").read_text()
+    with pytest.raises(ValueError, match="fit"):
+        annoxml.Study(study_dir, split="train=0.5,fit=0.5").write_yolo(tmp_path / "other")
+    foreign = tmp_path / "foreign"
+    foreign.mkdir()
+    (foreign / "notes.txt").write_text("mine")
+    with pytest.raises(RuntimeError, match="not written by annoxml"):
+        study.write_masks(foreign)
+    assert (foreign / "notes.txt").exists()
+    study.write_masks(foreign, force=True)
+    assert not (foreign / "notes.txt").exists() and (foreign / "categories.json").exists()

@@ -126,7 +126,10 @@ MaskExportSummary ExportMasks(const StudyRun& run, const MaskSetWriter::Options&
 }
 
 YoloExportSummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& options) {
-    DatasetCatalog catalog(run.dataset);
+    // YOLO trainers read train, val and test only.
+    DatasetOptions dataset = run.dataset;
+    dataset.splits = YoloSplits(std::move(dataset.splits));
+    DatasetCatalog catalog(dataset);
     YoloSetWriter writer(options);
     YoloExportSummary summary;
     static_cast<StudySummary&>(summary) = ReadStudy(run, [&](FrameItem& item) -> std::string {
