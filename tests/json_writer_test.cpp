@@ -189,9 +189,11 @@ TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
         return std::string(out.text());
     };
     const std::pair<double, const char*> fixed[] = {
-        {12.0, "12"},  {123.45, "123.45"}, {0.1 + 0.2, "0.30000000000000004"},
-        {-0.0, "-0"},  {1e21, "1e+21"},    {0.00001, "1e-05"},
-        {NAN, "null"}, {INFINITY, "null"}};
+        {12.0, "12"},           {123.45, "123.45"}, {0.1 + 0.2, "0.30000000000000004"},
+        {-0.0, "-0"},           {1e21, "1e+21"},    {0.00001, "1e-05"},
+        {NAN, "null"},          {INFINITY, "null"}, {0.05, "0.05"},
+        {12.3, "12.3"},         {-0.5, "-0.5"},     {10000.0, "10000"},
+        {99999.99, "99999.99"}, {100000.0, "1e+05"}};
     for (const auto& [value, text] : fixed) EXPECT_EQ(written(value), text);
 
     std::mt19937_64 random(25);

@@ -84,6 +84,33 @@ bool WriteShortDecimal(double value, char*& out) {
     return false;
 }
 
+// Below 1e5, fixed notation is never longer than scientific (10000 and 1e+04 tie, and to_chars
+// then takes fixed), so whole hundredths there are written digit by digit: most numbers of a data
+// set are image coordinates.
+constexpr double kMaxSmallHundredths = 1e5;
+
+bool WriteSmallHundredths(double value, double magnitude, char*& out) {
+    const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
+    if (hundredths / 100 != magnitude) return false;
+    const auto digits = static_cast<std::uint32_t>(hundredths);
+    std::uint32_t whole = digits / 100;
+    const std::uint32_t fraction = digits % 100;
+    if (std::signbit(value)) *out++ = '-';
+    char reversed[8];
+    int count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole != 0);
+    while (count > 0) *out++ = reversed[--count];
+    if (fraction != 0) {
+        *out++ = '.';
+        *out++ = static_cast<char>('0' + fraction / 10);
+        if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
+    }
+    return true;
+}
+
 // Whole hundredths, as file coordinates and sampled vertices nearly always are, written as
 // std::to_chars writes them but without its general search. When k / 100 reads as `value` and k
 // has at most 15 digits, k / 100 is the only decimal of 15 digits or fewer that does (they lie
@@ -91,6 +118,7 @@ bool WriteShortDecimal(double value, char*& out) {
 // to_chars then writes it in fixed notation unless scientific is shorter (left to to_chars).
 bool WriteHundredths(double value, char*& out) {
     const double magnitude = std::fabs(value);
+    if (magnitude < kMaxSmallHundredths) return WriteSmallHundredths(value, magnitude, out);
     if (!(magnitude < 1e12)) return false;
     const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
     if (hundredths / 100 != magnitude) return false;
