@@ -89,13 +89,11 @@ bool WriteShortDecimal(double value, char*& out) {
 // set are image coordinates.
 constexpr double kMaxSmallHundredths = 1e5;
 
-bool WriteSmallHundredths(double value, double magnitude, char*& out) {
-    const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
-    if (hundredths / 100 != magnitude) return false;
-    const auto digits = static_cast<std::uint32_t>(hundredths);
-    std::uint32_t whole = digits / 100;
-    const std::uint32_t fraction = digits % 100;
-    if (std::signbit(value)) *out++ = '-';
+// Writes k / 100 for 0 <= k < 1e7 in fixed notation, without trailing zeros.
+char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
+    std::uint32_t whole = hundredths / 100;
+    const std::uint32_t fraction = hundredths % 100;
+    if (negative) *out++ = '-';
     char reversed[8];
     int count = 0;
     do {
@@ -108,7 +106,7 @@ bool WriteSmallHundredths(double value, double magnitude, char*& out) {
         *out++ = static_cast<char>('0' + fraction / 10);
         if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
     }
-    return true;
+    return out;
 }
 
 // Whole hundredths, as file coordinates and sampled vertices nearly always are, written as
@@ -118,7 +116,6 @@ bool WriteSmallHundredths(double value, double magnitude, char*& out) {
 // to_chars then writes it in fixed notation unless scientific is shorter (left to to_chars).
 bool WriteHundredths(double value, char*& out) {
     const double magnitude = std::fabs(value);
-    if (magnitude < kMaxSmallHundredths) return WriteSmallHundredths(value, magnitude, out);
     if (!(magnitude < 1e12)) return false;
     const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
     if (hundredths / 100 != magnitude) return false;
@@ -223,20 +220,6 @@ void JsonWriter::NewLine(std::size_t level) {
     used_ += pad + 1;
 }
 
-void JsonWriter::BeginItem() {
-    if (afterKey_) {
-        afterKey_ = false;
-        return;
-    }
-    if (open_ == 0) return;  // the value itself
-    if (!empty_) {
-        Reserve(1);
-        buffer_[used_++] = ',';
-    }
-    empty_ = false;
-    if (indent_ >= 0) NewLine(open_);
-}
-
 void JsonWriter::Open(char bracket) {
     BeginItem();
     Reserve(1);
@@ -283,9 +266,27 @@ void JsonWriter::Integer(long long value) {
     used_ += static_cast<std::size_t>(std::to_chars(out, out + kMaxNumberLength, value).ptr - out);
 }
 
+void JsonWriter::Number(double value) {
+    if (numbers_ == NumberForm::Shortest) {
+        // Whole hundredths below 1e5, nearly every coordinate of a data set, take the short way.
+        const double magnitude = std::fabs(value);
+        const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
+        if (magnitude < kMaxSmallHundredths && hundredths / 100 == magnitude) {
+            BeginItem();
+            Reserve(kMaxNumberLength);
+            char* const start = buffer_.get() + used_;
+            char* const end = WriteSmallHundredths(std::signbit(value),
+                                                   static_cast<std::uint32_t>(hundredths), start);
+            used_ += static_cast<std::size_t>(end - start);
+            return;
+        }
+    }
+    AnyNumber(value);
+}
+
 // dump() writes doubles with the library's own shortest round-trip formatting, and non-finite
 // values as null.
-void JsonWriter::Number(double value) {
+void JsonWriter::AnyNumber(double value) {
     if (!std::isfinite(value)) {
         Null();
         return;

@@ -58,8 +58,23 @@ class JsonWriter {
     void Open(char bracket);
     void Close(char bracket);
     void Scalar(std::string_view text);
-    // The separator, line break and indent before a value or key in a container.
-    void BeginItem();
+    // Numbers that take no short way.
+    void AnyNumber(double value);
+    // The separator, line break and indent before a value or key in a container. Inline: it
+    // precedes every value.
+    void BeginItem() {
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
+        if (open_ == 0) return;  // the value itself
+        if (!empty_) {
+            Reserve(1);
+            buffer_[used_++] = ',';
+        }
+        empty_ = false;
+        if (indent_ >= 0) NewLine(open_);
+    }
     void Append(std::string_view bytes);
     void Reserve(std::size_t bytes) {
         if (used_ + bytes > capacity_) MakeRoom(bytes);
