@@ -120,6 +120,8 @@ MaskExportSummary ExportMasks(const StudyRun& run, const MaskSetWriter::Options&
     const std::size_t failedLater = rendering.Finish();
     summary.converted -= failedLater;
     summary.failed += failedLater;
+    // A stop requested while the last masks were rendered holds the folder back too.
+    summary.stopped = summary.stopped || (run.stopRequested && run.stopRequested());
     summary.admitted = catalog.tally();
     // A stopped run leaves the folder of an earlier one as it was.
     if (!summary.stopped) {
