@@ -1,156 +1,21 @@
 #include "check_command.h"
 
 #include <cstdio>
-#include <map>
-#include <set>
-#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "annoxml/check.h"
 #include "console.h"
 
 namespace annoxml::cli {
 namespace {
 
-struct Finding {
-    bool error = false;
-    std::string message;
-};
-
-std::string SizeText(const Frame& frame) {
-    return std::to_string(frame.width) + "x" + std::to_string(frame.height);
-}
-
-// "partly" or "wholly" outside the image, or "" when inside.
-const char* OutsideImage(const Box& box, const Frame& frame) {
-    const double right = box.x + box.width;
-    const double bottom = box.y + box.height;
-    if (box.x >= frame.width || box.y >= frame.height || right <= 0 || bottom <= 0) {
-        return "wholly";
-    }
-    if (box.x < 0 || box.y < 0 || right > frame.width || bottom > frame.height) {
-        return "partly";
-    }
-    return "";
-}
-
-// Regions partly outside the image; those the catalog leaves out are reported from the admitted
-// frame, by the rule every export follows.
-void RegionWarnings(const Frame& frame, std::vector<Finding>& findings) {
-    const bool sized = frame.width > 0 && frame.height > 0;
-    for (const Region& region : frame.regions) {
-        const std::string outside = sized ? OutsideImage(region.box, frame) : "";
-        if (outside == "partly" && !RegionLeftOut(region, frame.width, frame.height)) {
-            findings.push_back({false, ShapeName(region.kind, region.index) + ": " + outside +
-                                           " outside the " + SizeText(frame) + " image"});
-        }
-    }
-}
-
-void FileNameWarning(const Frame& frame, std::vector<Finding>& findings) {
-    const std::string_view image = ImageFileName(frame.fileName);
-    if (image.size() != frame.fileName.size()) {
-        findings.push_back({false, "FileName \"" + frame.fileName +
-                                       "\" holds a folder path; its last component \"" +
-                                       std::string(image) + "\" names the image"});
-    }
-}
-
-void RepeatedIndexWarnings(const Frame& frame, std::vector<Finding>& findings) {
-    std::set<std::pair<ShapeKind, std::string>> seen;
-    const auto note = [&](ShapeKind kind, const std::string& index) {
-        if (!index.empty() && !seen.emplace(kind, index).second) {
-            findings.push_back({false, ShapeName(kind, index) + ": another " + KindName(kind) +
-                                           " of this file has the same Index"});
-        }
-    };
-    for (const Region& region : frame.regions) note(region.kind, region.index);
-    for (const Mark& mark : frame.marks) note(mark.kind, mark.index);
-}
-
-class Checker {
-  public:
-    Checker(const CheckArgs& args, std::ostream& out)
-        : args_(args), out_(out), catalog_(args.frames.dataset) {}
-
-    // Reports the findings of one file; "" when it has none that count as errors.
-    std::string Check(FrameItem& item) {
-        std::vector<Finding> findings;
-        if (!item.error.empty()) {
-            findings.push_back({true, item.error});
-        }
-        for (const std::string& problem : item.problems) {
-            findings.push_back({true, problem});
-        }
-        if (item.frame) {
-            RegionWarnings(*item.frame, findings);
-            FileNameWarning(*item.frame, findings);
-            RepeatedIndexWarnings(*item.frame, findings);
-            Admit(item, findings);
-        }
-        return Report(*item.source, findings, item.lines);
-    }
-
-    std::size_t errors() const { return errors_; }
-    std::size_t warnings() const { return warnings_; }
-
-  private:
-    void Admit(FrameItem& item, std::vector<Finding>& findings) {
-        try {
-            UseAdmitted(catalog_, item, [&](const DatasetFrame& admitted) {
-                const std::string size = SizeText(admitted.frame);
-                for (const LeftOutRegion& region : admitted.leftOut) {
-                    const std::string reason = region.reason == LeftOutReason::ZeroArea
-                                                   ? "zero area"
-                                                   : "wholly outside the " + size + " image";
-                    findings.push_back({false, ShapeName(region.kind, region.index) + ": " +
-                                                   reason + "; left out of every export"});
-                }
-            });
-        } catch (const DuplicateFileName& error) {
-            findings.push_back({true, error.detail()});
-        } catch (const FrameError& error) {
-            // Without a fixed category list only labels outside the file's own list fail here,
-            // and those are reported already.
-            if (args_.frames.dataset.categories) {
-                findings.push_back({true, error.detail()});
-            }
-        }
-    }
-
-    std::string Report(const FrameSource& source, const std::vector<Finding>& findings,
-                       std::string& lines) {
-        bool failed = false;
-        for (const Finding& finding : findings) {
-            ++(finding.error ? errors_ : warnings_);
-            failed = failed || finding.error || args_.warningsAsErrors;
-            const char* severity = finding.error ? "error" : "warning";
-            if (args_.json) {
-                out_ << nlohmann::ordered_json{{"path", source.path},
-                                               {"severity", severity},
-                                               {"message", finding.message}}
-                            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                     << '\n';
-            } else {
-                lines +=
-                    "annoxml: " + source.path + ": " + severity + ": " + finding.message + "\n";
-            }
-        }
-        return failed ? "has findings" : "";
-    }
-
-    const CheckArgs& args_;
-    std::ostream& out_;
-    DatasetCatalog catalog_;
-    std::size_t errors_ = 0;
-    std::size_t warnings_ = 0;
-};
-
 std::string CountText(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-std::string CheckSummary(const BatchSummary& summary, const Checker& checker) {
+std::string SummaryText(const BatchSummary& summary, const CheckSummary& result) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f", summary.seconds);
     std::string line = "annoxml: ";
@@ -158,7 +23,7 @@ std::string CheckSummary(const BatchSummary& summary, const Checker& checker) {
         line += "stopped by signal " + std::to_string(summary.stopSignal) + "; ";
     }
     return line + CountText(summary.converted + summary.failed, "file") + " checked, " +
-           CountText(checker.errors(), "error") + ", " + CountText(checker.warnings(), "warning") +
+           CountText(result.errors, "error") + ", " + CountText(result.warnings, "warning") +
            " in " + seconds + " s\n";
 }
 
@@ -187,15 +52,32 @@ CLI::App* AddCheck(CLI::App& app, CheckArgs& args) {
 }
 
 int RunCheck(const CheckArgs& args, std::ostream& out) {
-    Checker checker(args, out);
-    PipelineOptions pipeline;
-    pipeline.reportFailures = false;
-    pipeline.collectProblems = true;
-    const BatchSummary summary = RunFrames(
-        args.frames, [&](FrameItem& item) { return checker.Check(item); }, pipeline);
+    StudyReporting reporting(args.frames);
+    StudyRun run = reporting.Run(args.frames.dataset);
+    // A file with findings counts as failed, but its findings are its report: no failure line.
+    run.delivered = [progress = run.delivered](const FrameItem& item, const std::string&,
+                                               std::size_t done) { progress(item, "", done); };
+    const CheckSummary result = CheckStudy(
+        run, args.warningsAsErrors,
+        [&](FrameItem& item, const std::vector<CheckFinding>& findings) {
+            for (const CheckFinding& finding : findings) {
+                const char* severity = SeverityName(finding.severity);
+                if (args.json) {
+                    out << nlohmann::ordered_json{{"path", finding.path},
+                                                  {"severity", severity},
+                                                  {"message", finding.message}}
+                               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                        << '\n';
+                } else {
+                    item.lines += "annoxml: " + finding.path + ": " + severity + ": " +
+                                  finding.message + "\n";
+                }
+            }
+        });
     out << std::flush;
+    const BatchSummary summary = reporting.Summary(result);
     if (!args.frames.quiet) {
-        WriteError(CheckSummary(summary, checker));
+        WriteError(SummaryText(summary, result));
     }
     return ExitStatus(summary);
 }

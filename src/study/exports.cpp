@@ -5,14 +5,12 @@
 
 #include "annoxml/pipeline.h"
 #include "annoxml/study.h"
+#include "study/read_study.h"
 
 namespace annoxml {
-namespace {
 
-// Lists the run's inputs, reads them through `consume` and sums up: the part of every export
-// that does not depend on what it writes.
-StudySummary ReadStudy(const StudyRun& run, const FrameConsumer& consume,
-                       std::function<void(FrameItem&)> prepare = {}) {
+StudySummary detail::ReadStudy(const StudyRun& run, const FrameConsumer& consume,
+                               std::function<void(FrameItem&)> prepare, bool collectProblems) {
     std::size_t unlisted = 0;
     const std::vector<FrameSource> sources =
         ListInputs(run.inputs, [&](const std::string& message) {
@@ -22,6 +20,7 @@ StudySummary ReadStudy(const StudyRun& run, const FrameConsumer& consume,
     if (run.listed) run.listed(sources.size());
     PipelineOptions pipeline;
     pipeline.threads = run.threads;
+    pipeline.collectProblems = collectProblems;
     pipeline.prepare = std::move(prepare);
     pipeline.stopRequested = run.stopRequested;
     pipeline.delivered = run.delivered;
@@ -34,6 +33,10 @@ StudySummary ReadStudy(const StudyRun& run, const FrameConsumer& consume,
     summary.seconds = read.seconds;
     return summary;
 }
+
+namespace {
+
+using detail::ReadStudy;
 
 // Runs `write` (an index file, a commit), keeping why it failed in the summary.
 template <typename Write>
@@ -117,6 +120,8 @@ MaskExportSummary ExportMasks(const StudyRun& run, const MaskSetWriter::Options&
     const std::size_t failedLater = rendering.Finish();
     summary.converted -= failedLater;
     summary.failed += failedLater;
+    // A stop requested while the last masks were rendered holds the folder back too.
+    summary.stopped = summary.stopped || (run.stopRequested && run.stopRequested());
     summary.admitted = catalog.tally();
     // A stopped run leaves the folder of an earlier one as it was.
     if (!summary.stopped) {
