@@ -3,6 +3,7 @@
 // on Linux and on Windows.
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -139,6 +140,33 @@ TEST(PlatformPaths, MissingNonAsciiFileIsNotFound) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Failed to load xml file: File was not found");
     }
+}
+
+TEST(PlatformPaths, StreamOpensANonAsciiPath) {
+    TempDir dir;
+    const std::string path = Utf8Path(dir, "détections ü", "結果.json");
+    WriteUtf8Path(path, "[]");
+    std::FILE* file = annoxml::platform::OpenStreamForReading(path);
+    ASSERT_NE(file, nullptr);
+    char text[4] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, file), 2u);
+    std::fclose(file);
+    EXPECT_STREQ(text, "[]");
+    EXPECT_EQ(annoxml::platform::OpenStreamForReading(path + ".absent"), nullptr);
+}
+
+// Windows' file systems ignore case, so names that differ only in case are one file there.
+TEST(PlatformPaths, FileNameKeyFoldsCaseOnlyOnWindows) {
+    using annoxml::platform::FileNameKey;
+    const std::string lower = "séance 1/frame-é.png";
+    const std::string upper = "SÉANCE 1/FRAME-É.png";
+#ifdef _WIN32
+    EXPECT_EQ(FileNameKey(lower), FileNameKey(upper));
+#else
+    EXPECT_EQ(FileNameKey(lower), lower);
+    EXPECT_NE(FileNameKey(lower), FileNameKey(upper));
+#endif
+    EXPECT_NE(FileNameKey(lower), FileNameKey("séance 1/frame-e.png"));
 }
 
 TEST(PlatformOutputFile, ReplacesAnExistingFileAndLeavesNothingElse) {

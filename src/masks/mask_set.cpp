@@ -39,7 +39,7 @@ MaskRequest MaskSetWriter::Request(const DatasetFrame& admitted,
 
 MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
                                         const std::vector<Category>& categories) {
-    const std::filesystem::path root = folder_->staging() / admitted.split;
+    const std::filesystem::path root = folder_->staging() / std::filesystem::u8path(admitted.split);
     const std::filesystem::path path = detail::ExportPath(root, admitted.fileName, ".png");
     detail::ClaimPath(written_, path, admitted.frame.source);
     MaskRequest request = Request(admitted, categories);

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -71,6 +73,22 @@ int ErrnoOf(DWORD error) {
     }
 }
 
+// The standard stream that the tool's names for "-" stand for, or -1.
+int StandardStreamNamedBy(const std::string& path) {
+    if (path == "/dev/stdin") return 0;
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    return -1;
+}
+
+// A copy of standard stream `fd` in binary mode, so that it writes the bytes given.
+int DuplicateStandardStream(int fd) {
+    const int copy = _dup(fd);
+    if (copy < 0) ThrowErrno();
+    _setmode(copy, _O_BINARY);
+    return copy;
+}
+
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool StartsWithHexPrefix(const char* p) { return p[0] == '0' && (p[1] == 'x' || p[1] == 'X'); }
@@ -92,6 +110,57 @@ std::from_chars_result ReadUnsigned(const char* p, const char* last, double& val
 }  // namespace
 
 std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string&) { return nullptr; }
+
+namespace {
+
+struct SlotValue {
+    void* value;
+    void (*destroy)(void*);
+};
+
+void WINAPI DestroySlotValue(void* slotValue) {
+    const std::unique_ptr<SlotValue> owned(static_cast<SlotValue*>(slotValue));
+    owned->destroy(owned->value);
+}
+
+}  // namespace
+
+std::uint32_t NewThreadSlot() {
+    const DWORD slot = FlsAlloc(DestroySlotValue);
+    if (slot == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
+    return slot;
+}
+
+void* ThreadSlotValue(std::uint32_t slot) {
+    const auto* slotValue = static_cast<const SlotValue*>(FlsGetValue(slot));
+    return slotValue == nullptr ? nullptr : slotValue->value;
+}
+
+void SetThreadSlotValue(std::uint32_t slot, void* value, void (*destroy)(void*)) {
+    auto slotValue = std::make_unique<SlotValue>(SlotValue{value, destroy});
+    if (!FlsSetValue(slot, slotValue.get())) {
+        destroy(value);
+        throw std::bad_alloc();
+    }
+    slotValue.release();
+}
+
+std::string FileNameKey(const std::string& path) {
+    std::wstring wide = Wide(path);
+    if (wide.empty()) return path;
+    // Each letter's upper case by the invariant locale's simple mapping, as NTFS compares names.
+    const int size = static_cast<int>(wide.size());
+    std::wstring upper(wide.size(), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), size, upper.data(), size,
+                      nullptr, nullptr, 0) == size) {
+        wide = std::move(upper);
+    }
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string key(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, key.data(), length, nullptr, nullptr);
+    return key;
+}
 
 std::uint64_t ProcessId() { return GetCurrentProcessId(); }
 
@@ -144,7 +213,17 @@ void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view
     if (error) throw SystemError{error.default_error_condition().value()};
 }
 
+std::FILE* OpenStreamForReading(const std::string& path) noexcept {
+    try {
+        return _wfopen(Wide(path).c_str(), L"rbN");
+    } catch (const SystemError& error) {
+        errno = error.error;
+        return nullptr;
+    }
+}
+
 int OpenForReading(const std::string& path) {
+    if (StandardStreamNamedBy(path) == 0) return DuplicateStandardStream(0);
     const std::wstring wide = Wide(path);
     const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
     if (fd >= 0) return fd;
@@ -172,6 +251,7 @@ std::size_t Read(int fd, char* into, std::size_t room) {
 bool NothingAt(const std::string&) { return false; }
 
 int OpenDirectly(const std::string& path) {
+    if (const int fd = StandardStreamNamedBy(path); fd > 0) return DuplicateStandardStream(fd);
     if (IsFolder(Wide(path))) throw SystemError{EISDIR};
     return -1;
 }
