@@ -88,7 +88,8 @@ void CheckConvertArgs(const ConvertArgs& args) {
     std::error_code error;
     const std::string& input = args.inputs.front();
     if (args.inputs.size() != 1 ||
-        (input != kStandardStream && std::filesystem::is_directory(input, error))) {
+        (input != kStandardStream &&
+         std::filesystem::is_directory(std::filesystem::u8path(input), error))) {
         throw CLI::ValidationError("--output",
                                    "needs a single input file; use --out-dir for several");
     }

@@ -48,7 +48,7 @@ MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
 
 void MaskSetWriter::Render(const Task& task) {
     const MaskImage image = RenderMask(task.frame, task.request);
-    detail::CreateParentFolders(task.path);
+    detail::CreateParentFolders(std::filesystem::u8path(task.path));
     WritePng(image, task.path);
 }
 

@@ -59,6 +59,7 @@ class NonAsciiPathsTest(WindowsToolTest):
         self.study = self.tmp / STUDY_NAME
         write_files(self.study, {f"Aufnahme é/frame-{n}.xml": GOOD_XML.format(n=n) for n in range(3)})
         shutil.copy(EXAMPLES / "colonoscopy-frame-0142.xml", self.study / "Übersicht.xml")
+        (self.study / "frame-0142.png").write_bytes(b"image 0142")
         for n in range(3):
             (self.study / "Aufnahme é" / f"frame-{n}.png").write_bytes(b"image %d" % n)
 
@@ -73,21 +74,26 @@ class NonAsciiPathsTest(WindowsToolTest):
 
     def test_masks_yolo_and_preview_write_below_a_non_ascii_folder(self):
         self.tool("masks", self.study, "--out-dir", self.tmp / "Masken ö")
-        self.assertIn("Aufnahme é/frame-0.png", files_below(self.tmp / "Masken ö" / "train"))
+        self.assertIn("Aufnahme é/frame-0.png", files_below(self.tmp / "Masken ö"))
         self.tool("yolo", self.study, "--out-dir", self.tmp / "YOLO ß", "--images", self.study)
         labels = files_below(self.tmp / "YOLO ß" / "labels")
         self.assertIn("train/Aufnahme é/frame-1.txt", labels)
         image = self.tmp / "YOLO ß" / "images" / "train" / "Aufnahme é" / "frame-1.png"
         self.assertEqual(image.read_bytes(), b"image 1")
         self.tool("preview", self.study, "--out-dir", self.tmp / "Vorschau ä")
-        index = (self.tmp / "Vorschau ä" / "index.html").read_text(encoding="utf-8")
-        self.assertIn("Übersicht.xml", index)
+        page = (self.tmp / "Vorschau ä" / "page-0001.html").read_text(encoding="utf-8")
+        self.assertIn("/Übersicht.xml", page)
+        self.assertIn('<img src="../Studie%20mit%20Leerzeichen/Gr%C3%B6%C3%9Fe%20%C3%BC%20', page)
+        self.assertNotIn("image not found", page)
 
     def test_check_and_stats_read_the_study(self):
         result = self.tool("check", self.study, "--json")
-        self.assertEqual(result.stdout, "")
+        # The example's FileName holds a folder path: one warning, naming the file in UTF-8.
+        finding = json.loads(result.stdout)
+        self.assertEqual(finding["path"], f"{self.study.as_posix()}/Übersicht.xml")
+        self.assertEqual(finding["severity"], "warning")
         stats = json.loads(self.tool("stats", self.study, "--json").stdout)
-        self.assertEqual(stats["files"]["read"], 4)
+        self.assertEqual((stats["frames"], stats["failures"]), (4, 0))
 
 
 class WindowsTest(WindowsToolTest):
@@ -115,7 +121,7 @@ class WindowsTest(WindowsToolTest):
         for _ in range(2):
             self.tool("masks", self.tmp / "in", "--out-dir", self.tmp / "out")
         self.assertEqual(files_below(self.tmp / "out"),
-                         [".annoxml-export", "categories.json", "train/frame-1.png"])
+                         [".annoxml-export", "categories.json", "frame-1.png"])
         self.assertEqual([p.name for p in self.tmp.iterdir() if p.name.startswith(".")], [])
 
 
@@ -132,19 +138,22 @@ class SameFilesTest(WindowsToolTest):
                        check=True)
         subprocess.run([python, SOURCE / "bench" / "generate_frames.py", cls.study / "small", "120"],
                        check=True)
+        # Stand-ins for the images, for yolo --images and the previews.
         for xml in (cls.study / "small").rglob("*.xml"):
             xml.with_name(xml.stem + ".png").write_bytes(xml.name.encode())
+        for xml in (cls.study / "colon").rglob("*.xml"):
+            xml.with_name(xml.stem + ".jpg").write_bytes(xml.name.encode())
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def both(self, name, *args):
-        """Runs the command with each tool into root/linux/NAME and root/windows/NAME."""
+        """Runs the command with each tool, {out} standing for the new folder root/SYSTEM/NAME."""
         outputs = {}
         for system, command in (("linux", [LINUX_TOOL]), ("windows", TOOL)):
             out = self.root / system / name
-            out.parent.mkdir(parents=True, exist_ok=True)
+            out.mkdir(parents=True)
             result = run(command, *[str(a).replace("{out}", str(out)) for a in args])
             self.assertEqual(result.returncode, 0, f"{system}: {result.stderr}")
             outputs[system] = (out, result)
@@ -157,10 +166,14 @@ class SameFilesTest(WindowsToolTest):
                 self.assertTrue(filecmp.cmp(linux / relative, windows / relative, shallow=False))
 
     def test_dataset(self):
-        outputs = self.both("dataset.json", "dataset", self.study, "-o", "{out}",
-                            "--split", "train=0.8,val=0.2", "--group-by", "folder")
-        (linux, _), (windows, _) = outputs["linux"], outputs["windows"]
-        self.assertEqual(linux.read_bytes(), windows.read_bytes())
+        for indent in ([], ["--indent", "2"]):
+            with self.subTest(indent=indent):
+                outputs = self.both(f"dataset{len(indent)}", "dataset", self.study,
+                                    "-o", "{out}/data set.json", *indent,
+                                    "--split", "train=0.8,val=0.2", "--group-by", "folder")
+                linux, windows = outputs["linux"][0], outputs["windows"][0]
+                self.assertEqual(files_below(linux), ["data set_train.json", "data set_val.json"])
+                self.assertSameTrees(linux, windows)
 
     def test_masks(self):
         for mode in ("binary", "category", "instance"):
