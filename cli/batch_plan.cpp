@@ -45,13 +45,13 @@ void MarkClashingOutputs(std::vector<Job>& jobs) {
         }
         const fs::path output = Normalised(fs::u8path(OutputPath(job.output.string())));
         if (output == Normalised(fs::u8path(InputPath(job.input)))) {
-            job.problem = "output " + job.output.string() + " would replace the input";
+            job.problem = "output " + job.output.generic_string() + " would replace the input";
             continue;
         }
         const auto [owner, added] = owners.emplace(output, job.input);
         if (!added) {
             job.problem =
-                "output " + job.output.string() + " is also the output of " + owner->second;
+                "output " + job.output.generic_string() + " is also the output of " + owner->second;
         }
     }
 }
@@ -80,7 +80,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& inputs, const OutputCh
         try {
             const fs::path folder = fs::u8path(input);
             for (const fs::path& file : XmlFilesBelow(folder)) {
-                jobs.push_back({file.string(), OutputFor(file, folder, choice), {}});
+                jobs.push_back({file.generic_string(), OutputFor(file, folder, choice), {}});
             }
         } catch (const fs::filesystem_error& error) {
             jobs.push_back({input, {}, "cannot list folder: " + error.code().message()});

@@ -383,7 +383,7 @@ std::vector<std::string> DatasetWriter::StaleFiles() const {
              name.compare(0, stem.size() + 1, stem + "_") == 0 &&
              name.compare(name.size() - extension.size(), extension.size(), extension) == 0);
         if (sameStem && std::find(written.begin(), written.end(), name) == written.end()) {
-            stale.push_back((path.parent_path() / fs::u8path(name)).string());
+            stale.push_back((path.parent_path() / fs::u8path(name)).generic_string());
         }
     }
     std::sort(stale.begin(), stale.end());
