@@ -14,6 +14,8 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -193,24 +195,92 @@ double ReadDouble(const char* text, char** end) {
     return negative ? -value : value;
 }
 
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit) {
-    namespace fs = std::filesystem;
-    const bool endsInSeparator =
-        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
-    const std::string prefix = endsInSeparator ? folder : folder + "/";
-    const fs::path root(Wide(folder));
-    std::error_code error;
-    fs::recursive_directory_iterator entries(root, error);
-    for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
-        const fs::path& path = entries->path();
-        const std::string name = fs::path(path.filename()).u8string();
-        std::error_code typeError;
-        if (wanted(name) && entries->is_regular_file(typeError)) {
-            visit(prefix + path.lexically_relative(root).generic_u8string());
+namespace {
+
+std::string Utf8(const wchar_t* wide, std::size_t length) {
+    if (length == 0) return {};
+    const int size = static_cast<int>(length);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, size, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+// A folder's entries as FindFirstFileExW lists them, with their attributes, so that no file needs
+// a call of its own to say what it is (std::filesystem asks again for each one, which costs a
+// round trip to the server under wine).
+class FolderListing {
+  public:
+    explicit FolderListing(const std::wstring& pattern)
+        : handle_(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry_, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH)) {
+        // A drive's empty root folder has no entry at all, not even ".".
+        if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            throw SystemError{ErrnoOf(GetLastError())};
         }
     }
-    if (error) throw SystemError{error.default_error_condition().value()};
+    ~FolderListing() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    // The next entry, null at the end.
+    const WIN32_FIND_DATAW* Next() {
+        if (handle_ == INVALID_HANDLE_VALUE) return nullptr;
+        if (first_) {
+            first_ = false;
+            return &entry_;
+        }
+        if (FindNextFileW(handle_, &entry_)) return &entry_;
+        if (GetLastError() == ERROR_NO_MORE_FILES) return nullptr;
+        throw SystemError{ErrnoOf(GetLastError())};
+    }
+
+  private:
+    WIN32_FIND_DATAW entry_{};
+    HANDLE handle_;
+    bool first_ = true;
+};
+
+bool IsFileBehindLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
+                      const std::function<void(std::string&& path)>& visit) {
+    const bool endsInSeparator =
+        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
+    // Each folder to list: its path as the visited paths begin (UTF-8, '/' below `folder`), and
+    // as Windows takes it.
+    std::vector<std::pair<std::string, std::wstring>> pending;
+    pending.emplace_back(endsInSeparator ? folder : folder + "/",
+                         Wide(folder) + (endsInSeparator ? L"" : L"\\"));
+    while (!pending.empty()) {
+        const auto [prefix, widePrefix] = std::move(pending.back());
+        pending.pop_back();
+        FolderListing listing(widePrefix + L"*");
+        while (const WIN32_FIND_DATAW* entry = listing.Next()) {
+            const std::wstring_view wideName = entry->cFileName;
+            if (wideName == L"." || wideName == L"..") continue;
+            std::string name = Utf8(wideName.data(), wideName.size());
+            const DWORD attributes = entry->dwFileAttributes;
+            const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                // Links to folders are not followed.
+                if (!isLink) {
+                    pending.emplace_back(prefix + name + "/",
+                                         widePrefix + std::wstring(wideName) + L"\\");
+                }
+            } else if (wanted(name) &&
+                       (!isLink || IsFileBehindLink(widePrefix + std::wstring(wideName)))) {
+                visit(prefix + name);
+            }
+        }
+    }
 }
 
 std::FILE* OpenStreamForReading(const std::string& path) noexcept {
