@@ -24,13 +24,32 @@ std::string Utf8(const wchar_t* wide) {
     return text;
 }
 
-void AllowEscapeSequences(DWORD handleId) {
-    const HANDLE handle = GetStdHandle(handleId);
-    DWORD mode = 0;
-    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-        SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+// The console's settings that the tool changes while it runs, given back when it ends: they
+// belong to the console window, which outlives the tool.
+class ConsoleSettings {
+  public:
+    ConsoleSettings() : codePage_(GetConsoleOutputCP()), error_(GetStdHandle(STD_ERROR_HANDLE)) {
+        // Messages and JSON on the console are UTF-8, as the arguments are.
+        if (codePage_ != 0) SetConsoleOutputCP(CP_UTF8);
+        // The progress bar's escape sequences.
+        if (error_ != INVALID_HANDLE_VALUE && GetConsoleMode(error_, &errorMode_)) {
+            SetConsoleMode(error_, errorMode_ | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+            restoreMode_ = true;
+        }
     }
-}
+    ~ConsoleSettings() {
+        if (codePage_ != 0) SetConsoleOutputCP(codePage_);
+        if (restoreMode_) SetConsoleMode(error_, errorMode_);
+    }
+    ConsoleSettings(const ConsoleSettings&) = delete;
+    ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  private:
+    UINT codePage_;
+    HANDLE error_;
+    DWORD errorMode_ = 0;
+    bool restoreMode_ = false;
+};
 
 }  // namespace
 
@@ -38,9 +57,7 @@ int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    AllowEscapeSequences(STD_ERROR_HANDLE);
-    // Messages and JSON on the console are UTF-8, as the arguments are.
-    SetConsoleOutputCP(CP_UTF8);
+    const ConsoleSettings console;
     std::vector<std::string> arguments;
     arguments.reserve(static_cast<std::size_t>(argc));
     for (int i = 0; i < argc; ++i) arguments.push_back(Utf8(argv[i]));
