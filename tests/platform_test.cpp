@@ -1,6 +1,7 @@
 // What differs between the systems behind src/platform: numbers read as strtod reads them in the
 // "C" locale, UTF-8 paths beyond ASCII, and files replaced in one step. The same expectations hold
 // on Linux and on Windows.
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +169,37 @@ TEST(PlatformPaths, FileNameKeyFoldsCaseOnlyOnWindows) {
     EXPECT_NE(FileNameKey(lower), FileNameKey(upper));
 #endif
     EXPECT_NE(FileNameKey(lower), FileNameKey("séance 1/frame-e.png"));
+}
+
+// One object per thread (a thread's scratch buffers), destroyed when its thread ends: what
+// thread_local gives, which the Windows build cannot use for objects with destructors.
+std::atomic<int> countedAlive{0};
+
+struct Counted {
+    Counted() { ++countedAlive; }
+    ~Counted() { --countedAlive; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+    int value = 0;
+};
+
+Counted& ThisThreadsCounted() {
+    return annoxml::platform::PerThread<Counted>([] { return Counted(); });
+}
+
+TEST(PlatformPerThread, EachThreadHasItsOwnObjectDestroyedWhenItEnds) {
+    ThisThreadsCounted().value = 1;
+    const int before = countedAlive;
+    for (int round = 0; round < 3; ++round) {
+        std::thread([before] {
+            EXPECT_EQ(ThisThreadsCounted().value, 0);
+            ThisThreadsCounted().value = 2;
+            EXPECT_EQ(ThisThreadsCounted().value, 2);
+            EXPECT_EQ(countedAlive, before + 1);
+        }).join();
+        EXPECT_EQ(countedAlive, before);
+    }
+    EXPECT_EQ(ThisThreadsCounted().value, 1);
 }
 
 TEST(PlatformOutputFile, ReplacesAnExistingFileAndLeavesNothingElse) {
