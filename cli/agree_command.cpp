@@ -1,7 +1,5 @@
 #include "agree_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -105,10 +103,10 @@ void CheckFolders(const AgreeArgs& args) {
     std::vector<fs::path> seen;
     for (const std::string& folder : folders) {
         std::error_code error;
-        if (!fs::is_directory(folder, error)) {
+        if (!fs::is_directory(fs::u8path(folder), error)) {
             throw CLI::ValidationError("FOLDER", folder + " is not a folder");
         }
-        const fs::path canonical = fs::weakly_canonical(fs::absolute(folder), error);
+        const fs::path canonical = fs::weakly_canonical(fs::absolute(fs::u8path(folder)), error);
         if (std::find(seen.begin(), seen.end(), canonical) != seen.end()) {
             throw CLI::ValidationError("FOLDER", folder + " is given twice");
         }
@@ -192,7 +190,7 @@ struct AgreeRun {
                 comparison.path = task->path;
                 comparison.folder = task->folder;
                 if (comparison.consensus) {
-                    fs::create_directories(fs::path(task->maskPath).parent_path());
+                    fs::create_directories(fs::u8path(task->maskPath).parent_path());
                     WritePng(*comparison.consensus, task->maskPath);
                     comparison.consensus.reset();
                 }

@@ -15,19 +15,19 @@ fs::path WithJsonExtension(fs::path path) { return path.replace_extension(".json
 
 fs::path OutputFor(const fs::path& file, const fs::path& root, const OutputChoice& choice) {
     if (!choice.outputFile.empty()) {
-        return choice.outputFile;
+        return fs::u8path(choice.outputFile);
     }
     if (choice.outDir.empty()) {
         return WithJsonExtension(file);
     }
     const fs::path relative = root.empty() ? file.filename() : file.lexically_relative(root);
-    return fs::path(choice.outDir) / WithJsonExtension(relative);
+    return fs::u8path(choice.outDir) / WithJsonExtension(relative);
 }
 
 bool IsDirectory(const std::string& input) {
     if (input == kStandardStream) return false;
     std::error_code error;
-    return fs::is_directory(input, error);
+    return fs::is_directory(fs::u8path(input), error);
 }
 
 fs::path Normalised(const fs::path& path) {
@@ -43,15 +43,15 @@ void MarkClashingOutputs(std::vector<Job>& jobs) {
         if (!job.problem.empty()) {
             continue;
         }
-        const fs::path output = Normalised(OutputPath(job.output.string()));
-        if (output == Normalised(InputPath(job.input))) {
-            job.problem = "output " + job.output.string() + " would replace the input";
+        const fs::path output = Normalised(fs::u8path(OutputPath(job.output.string())));
+        if (output == Normalised(fs::u8path(InputPath(job.input)))) {
+            job.problem = "output " + job.output.generic_string() + " would replace the input";
             continue;
         }
         const auto [owner, added] = owners.emplace(output, job.input);
         if (!added) {
             job.problem =
-                "output " + job.output.string() + " is also the output of " + owner->second;
+                "output " + job.output.generic_string() + " is also the output of " + owner->second;
         }
     }
 }
@@ -74,12 +74,13 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& inputs, const OutputCh
     std::vector<Job> jobs;
     for (const std::string& input : inputs) {
         if (!IsDirectory(input)) {
-            jobs.push_back({input, OutputFor(input, {}, choice), {}});
+            jobs.push_back({input, OutputFor(fs::u8path(input), {}, choice), {}});
             continue;
         }
         try {
-            for (const fs::path& file : XmlFilesBelow(input)) {
-                jobs.push_back({file.string(), OutputFor(file, input, choice), {}});
+            const fs::path folder = fs::u8path(input);
+            for (const fs::path& file : XmlFilesBelow(folder)) {
+                jobs.push_back({file.generic_string(), OutputFor(file, folder, choice), {}});
             }
         } catch (const fs::filesystem_error& error) {
             jobs.push_back({input, {}, "cannot list folder: " + error.code().message()});

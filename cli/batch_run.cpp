@@ -27,7 +27,7 @@ void CreateParentFolder(const fs::path& output) {
     std::error_code error;
     fs::create_directories(parent, error);
     if (error) {
-        throw std::runtime_error("cannot create folder " + parent.string() + ": " +
+        throw std::runtime_error("cannot create folder " + parent.generic_string() + ": " +
                                  error.message());
     }
 }

@@ -1,6 +1,10 @@
 #include "console.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 
@@ -18,7 +22,11 @@ void WriteError(const std::string& text) {
     std::fflush(stderr);
 }
 
+#ifdef _WIN32
+bool StderrIsTerminal() { return _isatty(2) != 0; }
+#else
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+#endif
 
 std::string Counted(std::size_t count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");

@@ -12,7 +12,7 @@ namespace {
 
 bool IsCocoFile(const FrameOptions& frames) {
     if (frames.inputs.size() != 1) return false;
-    const std::filesystem::path path(frames.inputs[0]);
+    const std::filesystem::path path = std::filesystem::u8path(frames.inputs[0]);
     std::error_code error;
     return path.extension() == ".json" && std::filesystem::is_regular_file(path, error);
 }

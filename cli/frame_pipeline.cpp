@@ -1,6 +1,7 @@
 #include "frame_pipeline.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -22,7 +23,7 @@ auto ParsedOption(const std::string& option, Parse parse) {
 }
 
 std::vector<Category> ReadCategories(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) {
         throw CLI::ValidationError("--categories", path + ": cannot be read");
     }

@@ -1,5 +1,7 @@
 // annoxml: converts endoscopy annotation XML files to COCO-style JSON and shows what they hold.
+#ifndef _WIN32
 #include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "preview_command.h"
 #include "read_command.h"
 #include "stats_command.h"
+#include "tool.h"
 #include "yolo_command.h"
 
 namespace {
@@ -85,7 +88,8 @@ void CheckConvertArgs(const ConvertArgs& args) {
     std::error_code error;
     const std::string& input = args.inputs.front();
     if (args.inputs.size() != 1 ||
-        (input != kStandardStream && std::filesystem::is_directory(input, error))) {
+        (input != kStandardStream &&
+         std::filesystem::is_directory(std::filesystem::u8path(input), error))) {
         throw CLI::ValidationError("--output",
                                    "needs a single input file; use --out-dir for several");
     }
@@ -120,17 +124,22 @@ int Read(const ReadArgs& args, std::ostream& out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The tool; main() on POSIX systems, windows_main.cpp's wmain() on Windows. `argv` is UTF-8.
+int annoxml::cli::Main(int argc, char** argv) {
+#ifndef _WIN32
     // Memory freed by one document is kept for the next instead of being returned to the system
     // and faulted in again, which costs more than parsing a small file.
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
     SilencedStdout silenced;
     std::ostream& out = silenced.out();
 
     CLI::App app{"Converts endoscopy annotation XML files to COCO-style JSON.", "annoxml"};
     app.set_version_flag("--version", "annoxml " ANNOXML_VERSION);
     app.require_subcommand(1);
+    // Paths such as /tmp/x are paths, not Windows-style options (CLI11's default there).
+    app.allow_windows_style_options(false);
     ConvertArgs convertArgs;
     ReadArgs readArgs;
     const CLI::App* convert = AddConvert(app, convertArgs);
@@ -189,3 +198,7 @@ int main(int argc, char** argv) {
     }
     return Convert(convertArgs);
 }
+
+#ifndef _WIN32
+int main(int argc, char** argv) { return annoxml::cli::Main(argc, argv); }
+#endif

@@ -15,6 +15,21 @@ extern "C" void RequestStop(int signal) {
 
 }  // namespace
 
+#ifdef _WIN32
+
+StopOnSignals::StopOnSignals() {
+    stopSignal = 0;
+    previousInt_ = std::signal(SIGINT, RequestStop);
+    previousTerm_ = std::signal(SIGTERM, RequestStop);
+}
+
+StopOnSignals::~StopOnSignals() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+}
+
+#else
+
 StopOnSignals::StopOnSignals() {
     stopSignal = 0;
     struct sigaction action {};
@@ -29,6 +44,8 @@ StopOnSignals::~StopOnSignals() {
     sigaction(SIGINT, &previousInt_, nullptr);
     sigaction(SIGTERM, &previousTerm_, nullptr);
 }
+
+#endif
 
 int StopSignal() { return stopSignal; }
 

@@ -15,8 +15,15 @@ class StopOnSignals {
     StopOnSignals& operator=(const StopOnSignals&) = delete;
 
   private:
+#ifdef _WIN32
+    // Windows has no sigaction; its C runtime calls a SIGINT handler on Ctrl+C and Ctrl+Break.
+    using Handler = void (*)(int);
+    Handler previousInt_ = SIG_DFL;
+    Handler previousTerm_ = SIG_DFL;
+#else
     struct sigaction previousInt_ {};
     struct sigaction previousTerm_ {};
+#endif
 };
 
 // The first signal received since the last StopOnSignals was installed, 0 for none.

@@ -59,7 +59,11 @@ int RunYolo(const YoloArgs& args) {
         WriteError(std::string("annoxml: ") + error.what() + "\n");
         return 1;
     }
-    return FinishExport(reporting.Summary(result), result, args, result.validationNote);
+    std::string notes = result.validationNote;
+    if (!result.imagesNote.empty()) {
+        notes += (notes.empty() ? "" : "\nannoxml: ") + result.imagesNote;
+    }
+    return FinishExport(reporting.Summary(result), result, args, notes);
 }
 
 }  // namespace annoxml::cli

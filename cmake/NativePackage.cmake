@@ -1,18 +1,19 @@
-# The libannoxml.so that the NuGet package carries (runtimes/linux-x64/native/): the readers, the
-# COCO conversion and the C boundary, with pugixml, libstdc++ and libgcc linked in, so that it
-# needs nothing but glibc. Only the C boundary's functions are exported. The annoxml target, which
-# is installed for C++ hosts, stays as it is.
+# The libannoxml.so that the NuGet package carries (runtimes/linux-x64/native/): the whole library
+# (ANNOXML_LIBRARY_SOURCES) and the C boundary, with pugixml, libpng, zlib, libstdc++ and libgcc
+# linked in, so that it needs nothing but glibc. libpng and zlib are compiled position-independent
+# from Debian's sources (cmake/DebianPng.cmake): Debian's libpng16.a cannot go into a shared
+# library. Only the C boundary's functions are exported (native_package.map). The annoxml target,
+# which is installed for C++ hosts, stays as it is.
 find_library(ANNOXML_PUGIXML_STATIC NAMES libpugixml.a REQUIRED)
+set(ANNOXML_DEPS_DIR ${PROJECT_BINARY_DIR}/_deps)
+include(${PROJECT_SOURCE_DIR}/cmake/DebianPng.cmake)
 
-# Stopgap until the library's source list is shared: every source of the annoxml target, so that
-# the whole-study C boundary links; libpng stays a shared library here.
-get_target_property(ANNOXML_NATIVE_PACKAGE_SOURCES annoxml SOURCES)
-add_library(annoxml_native_package SHARED ${ANNOXML_NATIVE_PACKAGE_SOURCES})
+add_library(annoxml_native_package SHARED ${ANNOXML_LIBRARY_SOURCES} ${ANNOXML_BOUNDARY_SOURCES})
 target_include_directories(annoxml_native_package PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src
   $<TARGET_PROPERTY:pugixml::pugixml,INTERFACE_INCLUDE_DIRECTORIES>)
-target_link_libraries(annoxml_native_package PRIVATE ${ANNOXML_PUGIXML_STATIC}
-                      nlohmann_json::nlohmann_json annoxml_warnings PNG::PNG Threads::Threads)
+target_link_libraries(annoxml_native_package PRIVATE ${ANNOXML_PUGIXML_STATIC} annoxml_png
+                      nlohmann_json::nlohmann_json Threads::Threads annoxml_warnings)
 target_compile_definitions(annoxml_native_package PRIVATE ANNOXML_BUILDING)
 set(ANNOXML_EXPORT_MAP ${PROJECT_SOURCE_DIR}/cmake/native_package.map)
 target_link_options(annoxml_native_package PRIVATE

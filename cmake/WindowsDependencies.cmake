@@ -1,20 +1,17 @@
 # The Windows build's dependencies, from Debian's sources rather than from Windows binaries:
-# - pugixml: compiled from Debian's source package (scripts/fetch-pugixml-source unpacks it, the
-#   version of libpugixml-dev);
-# - nlohmann-json: header-only, Debian's headers copied into the build tree (the host's
+# - pugixml, libpng and zlib: compiled from Debian's source packages (scripts/fetch-debian-source
+#   unpacks them; cmake/DebianPng.cmake builds libpng and zlib);
+# - nlohmann-json and CLI11: header-only, Debian's headers copied into the build tree (the host's
 #   /usr/include must not be on a cross-compiler's include path);
 # - GoogleTest: compiled from /usr/src/googletest (Debian's googletest package).
 set(ANNOXML_DEPS_DIR ${PROJECT_BINARY_DIR}/_deps)
 
+include(${PROJECT_SOURCE_DIR}/cmake/DebianPng.cmake)
+add_library(PNG::PNG ALIAS annoxml_png)
+
 set(ANNOXML_PUGIXML_SOURCE_DIR "" CACHE PATH "Unpacked pugixml sources (empty: fetch Debian's)")
 if(NOT ANNOXML_PUGIXML_SOURCE_DIR)
-  execute_process(
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-pugixml-source ${ANNOXML_DEPS_DIR}
-    OUTPUT_VARIABLE fetched OUTPUT_STRIP_TRAILING_WHITESPACE
-    RESULT_VARIABLE fetch_result)
-  if(NOT fetch_result EQUAL 0)
-    message(FATAL_ERROR "scripts/fetch-pugixml-source failed; run scripts/setup first")
-  endif()
+  annoxml_fetch_debian_source(libpugixml-dev fetched)
   set(ANNOXML_PUGIXML_SOURCE_DIR ${fetched} CACHE PATH "Unpacked pugixml sources" FORCE)
 endif()
 add_library(pugixml STATIC ${ANNOXML_PUGIXML_SOURCE_DIR}/src/pugixml.cpp)
@@ -26,6 +23,12 @@ file(COPY ${ANNOXML_JSON_HEADERS} DESTINATION ${ANNOXML_DEPS_DIR}/include)
 add_library(nlohmann_json INTERFACE)
 target_include_directories(nlohmann_json SYSTEM INTERFACE ${ANNOXML_DEPS_DIR}/include)
 add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
+
+set(ANNOXML_CLI11_HEADERS /usr/include/CLI CACHE PATH "CLI11's header folder")
+file(COPY ${ANNOXML_CLI11_HEADERS} DESTINATION ${ANNOXML_DEPS_DIR}/include)
+add_library(CLI11 INTERFACE)
+target_include_directories(CLI11 SYSTEM INTERFACE ${ANNOXML_DEPS_DIR}/include)
+add_library(CLI11::CLI11 ALIAS CLI11)
 
 if(ANNOXML_BUILD_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -220,6 +220,9 @@ TEST(DatasetSources, FoldersSortedInByteOrderFilesAsGivenDashIsStandardInput) {
 // or a name that is only ".xml" is no file to read.
 TEST(DatasetSources, LinksToFilesCountLinksToFoldersDoNot) {
     namespace fs = std::filesystem;
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build makes no symbolic links";
+#endif
     const test::TempDir dir;
     const test::TempDir elsewhere;
     fs::create_directories(dir.path() / "in" / "d.xml");

@@ -1,13 +1,16 @@
 // What differs between the systems behind src/platform: numbers read as strtod reads them in the
 // "C" locale, UTF-8 paths beyond ASCII, and files replaced in one step. The same expectations hold
 // on Linux and on Windows.
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +142,64 @@ TEST(PlatformPaths, MissingNonAsciiFileIsNotFound) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Failed to load xml file: File was not found");
     }
+}
+
+TEST(PlatformPaths, StreamOpensANonAsciiPath) {
+    TempDir dir;
+    const std::string path = Utf8Path(dir, "détections ü", "結果.json");
+    WriteUtf8Path(path, "[]");
+    std::FILE* file = annoxml::platform::OpenStreamForReading(path);
+    ASSERT_NE(file, nullptr);
+    char text[4] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, file), 2u);
+    std::fclose(file);
+    EXPECT_STREQ(text, "[]");
+    EXPECT_EQ(annoxml::platform::OpenStreamForReading(path + ".absent"), nullptr);
+}
+
+// Windows' file systems ignore case, so names that differ only in case are one file there.
+TEST(PlatformPaths, FileNameKeyFoldsCaseOnlyOnWindows) {
+    using annoxml::platform::FileNameKey;
+    const std::string lower = "séance 1/frame-é.png";
+    const std::string upper = "SÉANCE 1/FRAME-É.png";
+#ifdef _WIN32
+    EXPECT_EQ(FileNameKey(lower), FileNameKey(upper));
+#else
+    EXPECT_EQ(FileNameKey(lower), lower);
+    EXPECT_NE(FileNameKey(lower), FileNameKey(upper));
+#endif
+    EXPECT_NE(FileNameKey(lower), FileNameKey("séance 1/frame-e.png"));
+}
+
+// One object per thread (a thread's scratch buffers), destroyed when its thread ends: what
+// thread_local gives, which the Windows build cannot use for objects with destructors.
+std::atomic<int> countedAlive{0};
+
+struct Counted {
+    Counted() { ++countedAlive; }
+    ~Counted() { --countedAlive; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+    int value = 0;
+};
+
+Counted& ThisThreadsCounted() {
+    return annoxml::platform::PerThread<Counted>([] { return Counted(); });
+}
+
+TEST(PlatformPerThread, EachThreadHasItsOwnObjectDestroyedWhenItEnds) {
+    ThisThreadsCounted().value = 1;
+    const int before = countedAlive;
+    for (int round = 0; round < 3; ++round) {
+        std::thread([before] {
+            EXPECT_EQ(ThisThreadsCounted().value, 0);
+            ThisThreadsCounted().value = 2;
+            EXPECT_EQ(ThisThreadsCounted().value, 2);
+            EXPECT_EQ(countedAlive, before + 1);
+        }).join();
+        EXPECT_EQ(countedAlive, before);
+    }
+    EXPECT_EQ(ThisThreadsCounted().value, 1);
 }
 
 TEST(PlatformOutputFile, ReplacesAnExistingFileAndLeavesNothingElse) {

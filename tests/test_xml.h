@@ -37,10 +37,14 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    // Paths are UTF-8 text, as the library takes them (std::filesystem::path would read a
+    // std::string in the Windows code page).
+    std::string File(const std::string& name) const {
+        return (path_ / std::filesystem::u8path(name)).string();
+    }
     std::string Write(const std::string& name, const std::string& content) const {
         const std::string file = File(name);
-        std::ofstream(file, std::ios::binary) << content;
+        std::ofstream(std::filesystem::u8path(file), std::ios::binary) << content;
         return file;
     }
     const std::filesystem::path& path() const { return path_; }
@@ -50,7 +54,7 @@ class TempDir {
 };
 
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

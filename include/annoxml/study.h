@@ -80,6 +80,8 @@ ANNOXML_API MaskExportSummary ExportMasks(const StudyRun& run,
 struct YoloExportSummary : StudySummary {
     // Says that validation runs on the training images, when there is no val split.
     std::string validationNote;
+    // Says that images were copied because symbolic links cannot be made here (Windows).
+    std::string imagesNote;
 };
 
 // `annoxml yolo`: labels per frame, the images with options.imagesDir, and data.yaml, replacing

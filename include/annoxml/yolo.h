@@ -106,10 +106,14 @@ class ANNOXML_API YoloSetWriter {
     // The same after catalog.CheckSplits(): a named split without frames fails the set.
     void Finish(const DatasetCatalog& catalog);
 
+    // How many images were copied because this system could not link them (Windows).
+    std::size_t imagesCopiedForLinks() const { return imagesCopiedForLinks_; }
+
   private:
     Options options_;
     std::unique_ptr<detail::ExportFolder> folder_;
     std::map<std::string, std::string> written_;  // path -> the frame's source
+    std::size_t imagesCopiedForLinks_ = 0;
 };
 
 // What a summary says about where validation runs: "" when the splits have a "val", otherwise

@@ -70,12 +70,12 @@ std::string FrameSection(const AgreementReport& report, const DisagreementFrame&
     const Frame& first = shown.frames.front();
     std::string imageLink;
     // The frame's data-set file name: its folder below the rater's folder, then its image.
-    const std::string folder = std::filesystem::path(shown.path).parent_path().generic_string();
+    const std::string folder = std::filesystem::u8path(shown.path).parent_path().generic_string();
     for (const Frame& frame : shown.frames) {
         const std::string image(ImageFileName(frame.fileName));
         const std::string fileName = folder.empty() ? image : folder + "/" + image;
         if (const auto found = FindFrameImage(frame, fileName, imagesDir)) {
-            imageLink = detail::RelativeLink(*found, outDir);
+            imageLink = detail::RelativeLink(*found, std::filesystem::u8path(outDir));
             break;
         }
     }
@@ -140,8 +140,8 @@ void WriteAgreementPage(const AgreementReport& report, const std::string& outDir
         }
         html += "</ul>\n";
     }
-    std::filesystem::create_directories(outDir);
-    detail::WriteFileAtomically((std::filesystem::path(outDir) / "index.html").string(),
+    std::filesystem::create_directories(std::filesystem::u8path(outDir));
+    detail::WriteFileAtomically((std::filesystem::u8path(outDir) / "index.html").string(),
                                 html + detail::DocumentEnd());
 }
 

@@ -3,6 +3,7 @@
 
 #include "annoxml/dataset.h"
 #include "frame/geometry.h"
+#include "platform/platform.h"
 
 namespace annoxml {
 namespace {
@@ -146,7 +147,8 @@ std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
 DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     DatasetFrame admitted;
     admitted.fileName = DatasetFileName(source, frame);
-    const auto owner = fileNames_.find(admitted.fileName);
+    // Names that differ only in case name one image where file systems ignore case (Windows).
+    const auto owner = fileNames_.find(platform::FileNameKey(admitted.fileName));
     if (options_.uniqueFileNames && owner != fileNames_.end()) {
         throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
                                                   "\" is also the file_name of " + owner->second +
@@ -179,7 +181,9 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     for (const LeftOutRegion& region : admitted.leftOut) {
         ++(region.reason == LeftOutReason::ZeroArea ? tally_.zeroArea : tally_.outsideImage);
     }
-    if (options_.uniqueFileNames) fileNames_.emplace(admitted.fileName, frame.source);
+    if (options_.uniqueFileNames) {
+        fileNames_.emplace(platform::FileNameKey(admitted.fileName), frame.source);
+    }
     admitted.frame = std::move(frame);
     return admitted;
 }

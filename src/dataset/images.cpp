@@ -15,11 +15,12 @@ std::optional<std::string> FindFrameImage(const Frame& frame, const std::string&
     const std::string_view image = ImageFileName(frame.fileName);
     std::vector<fs::path> candidates;
     if (!imagesDir.empty()) {
-        if (!datasetFileName.empty()) candidates.push_back(fs::path(imagesDir) / datasetFileName);
-        if (!image.empty()) candidates.push_back(fs::path(imagesDir) / fs::path(image));
+        if (!datasetFileName.empty())
+            candidates.push_back(fs::u8path(imagesDir) / fs::u8path(datasetFileName));
+        if (!image.empty()) candidates.push_back(fs::u8path(imagesDir) / fs::u8path(image));
     }
     if (!image.empty()) {
-        candidates.push_back(fs::path(frame.source).parent_path() / fs::path(image));
+        candidates.push_back(fs::u8path(frame.source).parent_path() / fs::u8path(image));
     }
     for (const fs::path& candidate : candidates) {
         std::error_code error;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <stdexcept>
@@ -14,7 +15,7 @@ namespace {
 
 bool IsDirectory(const std::string& input) {
     std::error_code error;
-    return fs::is_directory(input, error);
+    return fs::is_directory(fs::u8path(input), error);
 }
 
 // As path::extension() == ".xml" for the file's name: ".xml" alone has no extension.
@@ -30,9 +31,9 @@ bool HasXmlExtension(std::string_view name) {
 // The length of the folder's own name at the end of `folder` (trailing slashes aside); 0 for a
 // name that says nothing of the folder: "", ".", "..".
 std::size_t OwnNameLength(const std::string& folder) {
-    const std::size_t end = folder.find_last_not_of('/');
+    const std::size_t end = folder.find_last_not_of(platform::kPathSeparators);
     if (end == std::string::npos) return 0;
-    const std::size_t slash = folder.rfind('/', end);
+    const std::size_t slash = folder.find_last_of(platform::kPathSeparators, end);
     const std::string_view name =
         std::string_view(folder).substr(slash == std::string::npos ? 0 : slash + 1,
                                         end - (slash == std::string::npos ? 0 : slash + 1) + 1);
@@ -42,10 +43,12 @@ std::size_t OwnNameLength(const std::string& folder) {
 void AppendXmlFilesBelow(const std::string& folder, bool keepName,
                          std::vector<FrameSource>& sources) {
     std::deque<FrameSource> files;
-    std::size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
+    // Windows' paths may end in a backslash too.
+    const bool endsInSeparator = std::strchr(platform::kPathSeparators, folder.back()) != nullptr;
+    std::size_t prefix = folder.size() + (endsInSeparator ? 0 : 1);
     const std::size_t nameLength = keepName ? OwnNameLength(folder) : 0;
     if (nameLength > 0) {
-        prefix -= nameLength + (folder.back() == '/' ? 0 : 1);
+        prefix -= nameLength + (endsInSeparator ? 0 : 1);
     }
     try {
         platform::ForEachFileBelow(folder, HasXmlExtension, [&](std::string&& path) {
@@ -123,7 +126,7 @@ std::string GroupKey(const FrameSource& source, GroupBy groupBy) {
     if (groupBy == GroupBy::File) {
         return relative;
     }
-    return fs::path(relative).parent_path().generic_string();
+    return fs::u8path(relative).parent_path().generic_string();
 }
 
 }  // namespace annoxml

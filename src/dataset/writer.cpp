@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "annoxml/dataset.h"
+#include "platform/platform.h"
 #include "util/atomic_file.h"
 #include "util/json_writer.h"
 
@@ -194,8 +195,7 @@ struct PreparingWriter {
 
   private:
     static PreparingWriter& Kept() {
-        thread_local PreparingWriter kept;
-        return kept;
+        return platform::PerThread<PreparingWriter>([] { return PreparingWriter(); });
     }
 
     std::unique_ptr<JsonWriter> writer;
@@ -271,7 +271,7 @@ struct DatasetWriter::SplitFile {
 };
 
 std::string SplitPath(const std::string& path, const std::string& split) {
-    std::filesystem::path result(path);
+    std::filesystem::path result = std::filesystem::u8path(path);
     const std::string extension = result.extension().string();
     result.replace_filename(result.stem().string() + "_" + split + extension);
     return result.string();
@@ -280,7 +280,7 @@ std::string SplitPath(const std::string& path, const std::string& split) {
 DatasetWriter::DatasetWriter(const std::string& path, const DatasetCatalog& catalog, int indent)
     : catalog_(catalog), indent_(indent), path_(path) {
     // Named here, as given, rather than through the first split file that cannot be opened.
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = std::filesystem::u8path(path).parent_path();
     std::error_code error;
     if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
         throw std::runtime_error("Cannot write " + path + ": no folder " + folder.string());
@@ -364,12 +364,12 @@ void DatasetWriter::Commit() {
 
 std::vector<std::string> DatasetWriter::StaleFiles() const {
     namespace fs = std::filesystem;
-    const fs::path path(path_);
+    const fs::path path = fs::u8path(path_);
     const std::string stem = path.stem().string();
     const std::string extension = path.extension().string();
     std::vector<std::string> written;
     for (const std::unique_ptr<SplitFile>& file : files_) {
-        written.push_back(fs::path(file->output.path()).filename().string());
+        written.push_back(fs::u8path(file->output.path()).filename().string());
     }
     std::vector<std::string> stale;
     std::error_code error;
@@ -383,7 +383,7 @@ std::vector<std::string> DatasetWriter::StaleFiles() const {
              name.compare(0, stem.size() + 1, stem + "_") == 0 &&
              name.compare(name.size() - extension.size(), extension.size(), extension) == 0);
         if (sameStem && std::find(written.begin(), written.end(), name) == written.end()) {
-            stale.push_back((path.parent_path() / name).string());
+            stale.push_back((path.parent_path() / fs::u8path(name)).generic_string());
         }
     }
     std::sort(stale.begin(), stale.end());

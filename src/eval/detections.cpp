@@ -13,6 +13,7 @@
 
 #include "annoxml/eval.h"
 #include "eval/segmentation.h"
+#include "platform/platform.h"
 
 namespace annoxml {
 namespace {
@@ -225,7 +226,7 @@ class EntryReader {
 
 Detections LoadDetections(const std::string& path, const GroundTruth& truth, MaskNeeds needs,
                           unsigned threads) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenStreamForReading(path));
     if (!file) throw DetectionError(path + ": cannot be opened");
     Detections detections;
     EntryReader reader(truth, needs, threads, detections);

@@ -248,7 +248,7 @@ void WriteEvalPlots(const std::string& dir, const GroundTruth& truth,
                     const std::vector<CocoScores>& scores, const FrameReport* frames) {
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::create_directories(dir, error);
+    fs::create_directories(fs::u8path(dir), error);
     if (error) throw std::runtime_error("Cannot create " + dir + ": " + error.message());
     std::ostringstream html;
     html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>annoxml eval</title>"
@@ -262,7 +262,7 @@ void WriteEvalPlots(const std::string& dir, const GroundTruth& truth,
             const std::string file = std::string(IouTypeName(s.type)) + "_" +
                                      std::to_string(category.id) + "_" + SafeName(category.name) +
                                      ".svg";
-            WriteText(fs::path(dir) / file,
+            WriteText(fs::u8path(dir) / fs::u8path(file),
                       CurveSvg(s, k,
                                category.name + " (" + IouTypeName(s.type) + ", AP " +
                                    Fixed(s.categoryAp[s.categoryOrder[k]]) + ")"));
@@ -271,7 +271,7 @@ void WriteEvalPlots(const std::string& dir, const GroundTruth& truth,
         }
     }
     html << "</body></html>\n";
-    WriteText(fs::path(dir) / "index.html", html.str());
+    WriteText(fs::u8path(dir) / "index.html", html.str());
 }
 
 }  // namespace annoxml

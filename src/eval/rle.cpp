@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace annoxml {
 namespace {
 
@@ -94,7 +96,9 @@ void SortByColumn(std::vector<std::uint32_t>& a, std::uint32_t height) {
         std::sort(a.begin(), a.end());
         return;
     }
-    thread_local std::vector<std::uint32_t> start, sorted;
+    using Counts = std::vector<std::uint32_t>;
+    Counts& start = platform::PerThread<Counts>([] { return Counts(); });
+    Counts& sorted = platform::PerThread<Counts>([] { return Counts(); });
     start.assign(buckets + 1, 0);
     for (const std::uint32_t value : a) ++start[value / height - first + 1];
     for (std::size_t b = 1; b <= buckets; ++b) start[b] += start[b - 1];
@@ -114,7 +118,8 @@ void SortByColumn(std::vector<std::uint32_t>& a, std::uint32_t height) {
 
 std::string RleToString(const Rle& rle) {
     // Written into a reused buffer, at most seven characters a count, then copied out once.
-    thread_local std::vector<char> buffer;
+    std::vector<char>& buffer =
+        platform::PerThread<std::vector<char>>([] { return std::vector<char>(); });
     buffer.resize(rle.counts.size() * 7);
     char* out = buffer.data();
     for (std::size_t i = 0; i < rle.counts.size(); ++i) {

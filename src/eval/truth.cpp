@@ -1,4 +1,5 @@
 // Ground truth from a COCO instances file or from data-set frames.
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -52,7 +53,7 @@ long GroundTruth::CategoryIndex(std::int64_t id) const {
 }
 
 GroundTruth GroundTruth::LoadCoco(const std::string& path, MaskNeeds needs) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot be opened");
     json doc;
     try {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/platform.h"
+
 namespace annoxml::detail {
 namespace {
 
@@ -25,8 +27,9 @@ constexpr int kMaxSharedVertices = 256;
 // cos and sin of the angles 2*pi*i/n, i < n, as {x, y}: computed once per thread for each vertex
 // count of everyday sizes, since shapes of one size come by the thousand.
 const std::vector<Point>& UnitCircle(int n) {
-    thread_local std::vector<std::vector<Point>> shared(kMaxSharedVertices + 1);
-    thread_local std::vector<Point> large;
+    auto& shared = platform::PerThread<std::vector<std::vector<Point>>>(
+        [] { return std::vector<std::vector<Point>>(kMaxSharedVertices + 1); });
+    auto& large = platform::PerThread<std::vector<Point>>([] { return std::vector<Point>(); });
     std::vector<Point>& angles = n <= kMaxSharedVertices ? shared[n] : large;
     if (angles.size() != static_cast<std::size_t>(n)) {
         angles.clear();

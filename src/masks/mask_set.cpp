@@ -39,7 +39,7 @@ MaskRequest MaskSetWriter::Request(const DatasetFrame& admitted,
 
 MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
                                         const std::vector<Category>& categories) {
-    const std::filesystem::path root = folder_->staging() / admitted.split;
+    const std::filesystem::path root = folder_->staging() / std::filesystem::u8path(admitted.split);
     const std::filesystem::path path = detail::ExportPath(root, admitted.fileName, ".png");
     detail::ClaimPath(written_, path, admitted.frame.source);
     MaskRequest request = Request(admitted, categories);
@@ -48,7 +48,7 @@ MaskSetWriter::Task MaskSetWriter::Plan(DatasetFrame admitted,
 
 void MaskSetWriter::Render(const Task& task) {
     const MaskImage image = RenderMask(task.frame, task.request);
-    detail::CreateParentFolders(task.path);
+    detail::CreateParentFolders(std::filesystem::u8path(task.path));
     WritePng(image, task.path);
 }
 

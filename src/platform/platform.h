@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -24,10 +25,41 @@ inline std::string FolderOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+#ifdef _WIN32
+// Fiber-local storage (what PerThread uses on Windows): a new slot; the slot's value on the
+// calling thread (null before the first SetThreadSlotValue); setting it, with the function that
+// destroys it when the thread ends.
+std::uint32_t NewThreadSlot();
+void* ThreadSlotValue(std::uint32_t slot);
+void SetThreadSlotValue(std::uint32_t slot, void* value, void (*destroy)(void* value));
+#endif
+
+// One object of type T per thread, made by make() on the thread's first call from this place and
+// destroyed when the thread ends: the scratch buffers that threads keep between frames. What
+// thread_local gives, except on Windows, where MinGW's C++ runtime crashes when a thread ends
+// that holds thread_local objects with destructors; there fiber-local storage holds them.
+template <typename T, typename Make>
+T& PerThread(Make make) {
+#ifdef _WIN32
+    static const std::uint32_t slot = NewThreadSlot();
+    if (void* value = ThreadSlotValue(slot)) return *static_cast<T*>(value);
+    T* value = new T(make());
+    SetThreadSlotValue(slot, value, [](void* object) { delete static_cast<T*>(object); });
+    return *value;
+#else
+    thread_local T value = make();
+    return value;
+#endif
+}
+
 // A failed system call: the errno value that says why.
 struct SystemError {
     int error;
 };
+
+// What decides whether two paths name the same file: the path itself on POSIX systems; on
+// Windows, whose file systems ignore case, the path in upper case.
+std::string FileNameKey(const std::string& path);
 
 std::uint64_t ProcessId();
 
@@ -60,6 +92,9 @@ std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string& encoding
 // followed. Throws SystemError when a folder cannot be listed.
 void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
                       const std::function<void(std::string&& path)>& visit);
+
+// A C stream reading the file at `path`, null when it cannot be opened (errno says why).
+std::FILE* OpenStreamForReading(const std::string& path) noexcept;
 
 // Reading. Each throws SystemError.
 int OpenForReading(const std::string& path);

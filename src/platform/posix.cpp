@@ -100,6 +100,8 @@ std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string& encoding
     return std::make_unique<IconvConverter>(handle);
 }
 
+std::string FileNameKey(const std::string& path) { return path; }
+
 std::uint64_t ProcessId() { return static_cast<std::uint64_t>(getpid()); }
 
 std::tm LocalTime(std::time_t time) {
@@ -173,6 +175,10 @@ void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view
             }
         }
     }
+}
+
+std::FILE* OpenStreamForReading(const std::string& path) noexcept {
+    return std::fopen(path.c_str(), "rb");
 }
 
 int OpenForReading(const std::string& path) {

@@ -11,7 +11,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -71,6 +75,22 @@ int ErrnoOf(DWORD error) {
     }
 }
 
+// The standard stream that the tool's names for "-" stand for, or -1.
+int StandardStreamNamedBy(const std::string& path) {
+    if (path == "/dev/stdin") return 0;
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    return -1;
+}
+
+// A copy of standard stream `fd` in binary mode, so that it writes the bytes given.
+int DuplicateStandardStream(int fd) {
+    const int copy = _dup(fd);
+    if (copy < 0) ThrowErrno();
+    _setmode(copy, _O_BINARY);
+    return copy;
+}
+
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool StartsWithHexPrefix(const char* p) { return p[0] == '0' && (p[1] == 'x' || p[1] == 'X'); }
@@ -92,6 +112,57 @@ std::from_chars_result ReadUnsigned(const char* p, const char* last, double& val
 }  // namespace
 
 std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string&) { return nullptr; }
+
+namespace {
+
+struct SlotValue {
+    void* value;
+    void (*destroy)(void*);
+};
+
+void WINAPI DestroySlotValue(void* slotValue) {
+    const std::unique_ptr<SlotValue> owned(static_cast<SlotValue*>(slotValue));
+    owned->destroy(owned->value);
+}
+
+}  // namespace
+
+std::uint32_t NewThreadSlot() {
+    const DWORD slot = FlsAlloc(DestroySlotValue);
+    if (slot == FLS_OUT_OF_INDEXES) throw std::bad_alloc();
+    return slot;
+}
+
+void* ThreadSlotValue(std::uint32_t slot) {
+    const auto* slotValue = static_cast<const SlotValue*>(FlsGetValue(slot));
+    return slotValue == nullptr ? nullptr : slotValue->value;
+}
+
+void SetThreadSlotValue(std::uint32_t slot, void* value, void (*destroy)(void*)) {
+    auto slotValue = std::make_unique<SlotValue>(SlotValue{value, destroy});
+    if (!FlsSetValue(slot, slotValue.get())) {
+        destroy(value);
+        throw std::bad_alloc();
+    }
+    slotValue.release();
+}
+
+std::string FileNameKey(const std::string& path) {
+    std::wstring wide = Wide(path);
+    if (wide.empty()) return path;
+    // Each letter's upper case by the invariant locale's simple mapping, as NTFS compares names.
+    const int size = static_cast<int>(wide.size());
+    std::wstring upper(wide.size(), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), size, upper.data(), size,
+                      nullptr, nullptr, 0) == size) {
+        wide = std::move(upper);
+    }
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string key(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, key.data(), length, nullptr, nullptr);
+    return key;
+}
 
 std::uint64_t ProcessId() { return GetCurrentProcessId(); }
 
@@ -124,27 +195,105 @@ double ReadDouble(const char* text, char** end) {
     return negative ? -value : value;
 }
 
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit) {
-    namespace fs = std::filesystem;
-    const bool endsInSeparator =
-        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
-    const std::string prefix = endsInSeparator ? folder : folder + "/";
-    const fs::path root(Wide(folder));
-    std::error_code error;
-    fs::recursive_directory_iterator entries(root, error);
-    for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
-        const fs::path& path = entries->path();
-        const std::string name = fs::path(path.filename()).u8string();
-        std::error_code typeError;
-        if (wanted(name) && entries->is_regular_file(typeError)) {
-            visit(prefix + path.lexically_relative(root).generic_u8string());
+namespace {
+
+std::string Utf8(const wchar_t* wide, std::size_t length) {
+    if (length == 0) return {};
+    const int size = static_cast<int>(length);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, size, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+// A folder's entries as FindFirstFileExW lists them, with their attributes, so that no file needs
+// a call of its own to say what it is (std::filesystem asks again for each one, which costs a
+// round trip to the server under wine).
+class FolderListing {
+  public:
+    explicit FolderListing(const std::wstring& pattern)
+        : handle_(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry_, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH)) {
+        // A drive's empty root folder has no entry at all, not even ".".
+        if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            throw SystemError{ErrnoOf(GetLastError())};
         }
     }
-    if (error) throw SystemError{error.default_error_condition().value()};
+    ~FolderListing() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    // The next entry, null at the end.
+    const WIN32_FIND_DATAW* Next() {
+        if (handle_ == INVALID_HANDLE_VALUE) return nullptr;
+        if (first_) {
+            first_ = false;
+            return &entry_;
+        }
+        if (FindNextFileW(handle_, &entry_)) return &entry_;
+        if (GetLastError() == ERROR_NO_MORE_FILES) return nullptr;
+        throw SystemError{ErrnoOf(GetLastError())};
+    }
+
+  private:
+    WIN32_FIND_DATAW entry_{};
+    HANDLE handle_;
+    bool first_ = true;
+};
+
+bool IsFileBehindLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
+                      const std::function<void(std::string&& path)>& visit) {
+    const bool endsInSeparator =
+        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
+    // Each folder to list: its path as the visited paths begin (UTF-8, '/' below `folder`), and
+    // as Windows takes it.
+    std::vector<std::pair<std::string, std::wstring>> pending;
+    pending.emplace_back(endsInSeparator ? folder : folder + "/",
+                         Wide(folder) + (endsInSeparator ? L"" : L"\\"));
+    while (!pending.empty()) {
+        const auto [prefix, widePrefix] = std::move(pending.back());
+        pending.pop_back();
+        FolderListing listing(widePrefix + L"*");
+        while (const WIN32_FIND_DATAW* entry = listing.Next()) {
+            const std::wstring_view wideName = entry->cFileName;
+            if (wideName == L"." || wideName == L"..") continue;
+            std::string name = Utf8(wideName.data(), wideName.size());
+            const DWORD attributes = entry->dwFileAttributes;
+            const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                // Links to folders are not followed.
+                if (!isLink) {
+                    pending.emplace_back(prefix + name + "/",
+                                         widePrefix + std::wstring(wideName) + L"\\");
+                }
+            } else if (wanted(name) &&
+                       (!isLink || IsFileBehindLink(widePrefix + std::wstring(wideName)))) {
+                visit(prefix + name);
+            }
+        }
+    }
+}
+
+std::FILE* OpenStreamForReading(const std::string& path) noexcept {
+    try {
+        return _wfopen(Wide(path).c_str(), L"rbN");
+    } catch (const SystemError& error) {
+        errno = error.error;
+        return nullptr;
+    }
 }
 
 int OpenForReading(const std::string& path) {
+    if (StandardStreamNamedBy(path) == 0) return DuplicateStandardStream(0);
     const std::wstring wide = Wide(path);
     const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
     if (fd >= 0) return fd;
@@ -172,6 +321,7 @@ std::size_t Read(int fd, char* into, std::size_t room) {
 bool NothingAt(const std::string&) { return false; }
 
 int OpenDirectly(const std::string& path) {
+    if (const int fd = StandardStreamNamedBy(path); fd > 0) return DuplicateStandardStream(fd);
     if (IsFolder(Wide(path))) throw SystemError{EISDIR};
     return -1;
 }

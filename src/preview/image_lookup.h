@@ -10,6 +10,6 @@
 namespace annoxml::detail {
 
 // `target` relative to the folder `from`, percent-encoded for an href or src.
-std::string RelativeLink(const std::filesystem::path& target, const std::filesystem::path& from);
+std::string RelativeLink(const std::string& target, const std::filesystem::path& from);
 
 }  // namespace annoxml::detail

@@ -48,6 +48,13 @@ void Complete(StudySummary& summary, Write write) {
     }
 }
 
+// What a YOLO run says when it copied images that it could not link (Windows).
+std::string ImagesCopiedNote(std::size_t copied) {
+    if (copied == 0) return "";
+    return std::to_string(copied) + (copied == 1 ? " image was" : " images were") +
+           " copied: symbolic links cannot be made here";
+}
+
 }  // namespace
 
 std::vector<FrameSource> ListInputs(
@@ -152,6 +159,7 @@ YoloExportSummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& 
     if (!summary.stopped) {
         Complete(summary, [&] { writer.Finish(catalog); });
         summary.validationNote = YoloValidationNote(catalog.options().splits);
+        summary.imagesNote = ImagesCopiedNote(writer.imagesCopiedForLinks());
     }
     return summary;
 }

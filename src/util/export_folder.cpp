@@ -21,13 +21,13 @@ bool IsEmptyFolder(const fs::path& folder) {
 
 void CheckReplaceable(const std::string& outDir, bool force) {
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(outDir, error);
+    const fs::file_status status = fs::symlink_status(fs::u8path(outDir), error);
     if (!fs::exists(status)) return;
     if (!fs::is_directory(status)) {
         throw std::runtime_error(outDir + " is not a folder; give a folder to write the export to");
     }
-    if (force || IsEmptyFolder(outDir) ||
-        fs::exists(fs::path(outDir) / ExportFolder::kMarker, error)) {
+    if (force || IsEmptyFolder(fs::u8path(outDir)) ||
+        fs::exists(fs::u8path(outDir) / ExportFolder::kMarker, error)) {
         return;
     }
     throw std::runtime_error(outDir +
@@ -40,7 +40,7 @@ void CheckReplaceable(const std::string& outDir, bool force) {
 ExportFolder::ExportFolder(std::string outDir, bool force) : outDir_(std::move(outDir)) {
     if (outDir_.empty()) throw std::runtime_error("no output folder given");
     CheckReplaceable(outDir_, force);
-    const fs::path parent = fs::absolute(outDir_).lexically_normal().parent_path();
+    const fs::path parent = fs::absolute(fs::u8path(outDir_)).lexically_normal().parent_path();
     std::error_code error;
     fs::create_directories(parent, error);
     if (error) {
@@ -59,12 +59,13 @@ ExportFolder::ExportFolder(std::string outDir, bool force) : outDir_(std::move(o
 
 fs::path ExportFolder::Beside(const char* purpose) const {
     static std::atomic<unsigned> counter{0};
-    fs::path out = fs::absolute(outDir_).lexically_normal();
+    fs::path out = fs::absolute(fs::u8path(outDir_)).lexically_normal();
     if (!out.has_filename()) out = out.parent_path();
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    return out.parent_path() / ("." + out.filename().string() + ".annoxml-" + purpose + "-" +
-                                std::to_string(platform::ProcessId()) + "-" +
-                                std::to_string(++counter) + "-" + std::to_string(ticks % 1000000));
+    return out.parent_path() /
+           fs::u8path("." + out.filename().string() + ".annoxml-" + purpose + "-" +
+                      std::to_string(platform::ProcessId()) + "-" + std::to_string(++counter) +
+                      "-" + std::to_string(ticks % 1000000));
 }
 
 ExportFolder::~ExportFolder() {
@@ -80,7 +81,7 @@ void ExportFolder::Commit() {
         marker << "Written by annoxml; a new export into this folder replaces it as a whole.\n";
         if (!marker) throw std::runtime_error("Cannot write " + (staging_ / kMarker).string());
     }
-    fs::path out = fs::absolute(outDir_).lexically_normal();
+    fs::path out = fs::absolute(fs::u8path(outDir_)).lexically_normal();
     if (!out.has_filename()) out = out.parent_path();
     std::error_code error;
     const bool replacing = fs::exists(fs::symlink_status(out, error));

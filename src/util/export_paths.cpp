@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace annoxml::detail {
 
 std::filesystem::path ExportPath(const std::filesystem::path& root, const std::string& fileName,
                                  const std::string& extension) {
-    std::filesystem::path relative(fileName);
+    std::filesystem::path relative = std::filesystem::u8path(fileName);
     const bool climbs = std::any_of(relative.begin(), relative.end(),
                                     [](const auto& part) { return part == ".."; });
     if (fileName.empty() || relative.has_root_path() || climbs || !relative.has_filename()) {
@@ -22,7 +24,8 @@ std::filesystem::path ExportPath(const std::filesystem::path& root, const std::s
 
 void ClaimPath(std::map<std::string, std::string>& owners, const std::filesystem::path& path,
                const std::string& source) {
-    const auto [owner, inserted] = owners.emplace(path.lexically_normal().string(), source);
+    const auto [owner, inserted] =
+        owners.emplace(platform::FileNameKey(path.lexically_normal().string()), source);
     if (!inserted) {
         throw std::runtime_error(path.string() + " is written for " + owner->second +
                                  " already (same file name)");

@@ -33,16 +33,23 @@ std::vector<int> ClassesOf(const DatasetFrame& admitted, const std::vector<Categ
 // A new symbolic link at `to` to the image, relative to the folder the link will lie in once the
 // export is in place (a sibling of the staging folder, so the same relative path), so that a
 // copied or moved export keeps its images as long as they keep their place relative to it.
-void LinkFile(const fs::path& from, const fs::path& to) {
+// False, with nothing written, where the system or file system makes no symbolic links (Windows
+// without the right to make them, or a C runtime without them).
+bool LinkFile(const fs::path& from, const fs::path& to) {
     std::error_code error;
     const fs::path target = fs::weakly_canonical(fs::absolute(from), error);
     const fs::path folder = fs::weakly_canonical(fs::absolute(to.parent_path()), error);
     fs::path link = target.lexically_relative(folder);
     if (link.empty()) link = target;
     fs::create_symlink(link, to, error);
+    if (error == std::errc::not_supported || error == std::errc::function_not_supported ||
+        error == std::errc::operation_not_permitted) {
+        return false;
+    }
     if (error) {
         throw std::runtime_error("Cannot write " + to.string() + ": " + error.message());
     }
+    return true;
 }
 
 }  // namespace
@@ -82,7 +89,7 @@ void YoloSetWriter::Write(const DatasetFrame& admitted, const std::vector<Catego
     detail::ExportPath("images", admitted.fileName, "");
     const std::string image = "images/" + split + "/" + admitted.fileName;
     // Relative to the root with a leading '/', so that the root's own folder names play no part.
-    const std::string label = YoloLabelPath("/" + image).substr(1);
+    const fs::path label = fs::u8path(YoloLabelPath("/" + image).substr(1));
     const fs::path root = folder_->staging();
     const std::string source = FindImage(admitted.frame, admitted.fileName);
     detail::ClaimPath(written_, label, admitted.frame.source);
@@ -90,13 +97,14 @@ void YoloSetWriter::Write(const DatasetFrame& admitted, const std::vector<Catego
         YoloLabels(admitted.frame, ClassesOf(admitted, categories), options_.task);
     // The image first: a label file whose image is missing would be a frame without picture,
     // an image without its label a background frame.
-    const fs::path to = root / image;
+    const fs::path to = root / fs::u8path(image);
     if (!source.empty()) {
         detail::CreateParentFolders(to);
         if (options_.copyImages) {
-            detail::CopyToNewFile(source, to);
-        } else {
-            LinkFile(source, to);
+            detail::CopyToNewFile(fs::u8path(source), to);
+        } else if (!LinkFile(fs::u8path(source), to)) {
+            detail::CopyToNewFile(fs::u8path(source), to);
+            ++imagesCopiedForLinks_;
         }
     }
     try {

@@ -7,6 +7,7 @@ Run by ctest with ANNOXML (the built binary); arguments select classes. AgreeBro
 """
 import json
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -19,6 +20,11 @@ from browser_png import Image, write_png  # noqa: E402
 from training_sets_test import read_png  # noqa: E402
 
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
+# The command that runs the tool: ANNOXML_TOOL_COMMAND when set (scripts/test-windows gives
+# "wine .../annoxml.exe"), otherwise the binary. Tests of what only POSIX systems have skip under
+# wine (ON_WINDOWS).
+TOOL = shlex.split(os.environ.get("ANNOXML_TOOL_COMMAND", "")) or [BINARY]
+ON_WINDOWS = TOOL[0] == "wine" or TOOL[0].endswith(".exe")
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 SKIPPED = 77
 
@@ -48,7 +54,7 @@ def write_frame(path, shapes, width=40, height=20, image=None):
 
 
 def run(*args):
-    return subprocess.run([BINARY, *map(str, args)], capture_output=True, text=True, timeout=120)
+    return subprocess.run([*TOOL, *map(str, args)], capture_output=True, text=True, timeout=120)
 
 
 class Folders:

@@ -12,6 +12,7 @@ Run by ctest with ANNOXML (the built binary) and ANNOXML_SOURCE_DIR; arguments s
 """
 import json
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -19,6 +20,11 @@ import unittest
 from pathlib import Path
 
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
+# The command that runs the tool: ANNOXML_TOOL_COMMAND when set (scripts/test-windows gives
+# "wine .../annoxml.exe"), otherwise the binary. Tests of what only POSIX systems have skip under
+# wine (ON_WINDOWS).
+TOOL = shlex.split(os.environ.get("ANNOXML_TOOL_COMMAND", "")) or [BINARY]
+ON_WINDOWS = TOOL[0] == "wine" or TOOL[0].endswith(".exe")
 SOURCE = Path(os.environ.get("ANNOXML_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 SKIPPED = 77
 
@@ -35,7 +41,7 @@ FRAME_KEYS = ["dice", "iou", "sensitivity", "specificity", "fp_per_frame", "fram
 
 
 def run(*args):
-    return subprocess.run([BINARY, *map(str, args)], capture_output=True, text=True, timeout=300)
+    return subprocess.run([*TOOL, *map(str, args)], capture_output=True, text=True, timeout=300)
 
 
 def perfect_results(instances):

@@ -4,6 +4,7 @@
 Run by ctest with ANNOXML (the built binary). Skips (exit 77) when chromium is not installed.
 """
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -15,6 +16,11 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from browser_png import Image, write_png  # noqa: E402
 
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
+# The command that runs the tool: ANNOXML_TOOL_COMMAND when set (scripts/test-windows gives
+# "wine .../annoxml.exe"), otherwise the binary. Tests of what only POSIX systems have skip under
+# wine (ON_WINDOWS).
+TOOL = shlex.split(os.environ.get("ANNOXML_TOOL_COMMAND", "")) or [BINARY]
+ON_WINDOWS = TOOL[0] == "wine" or TOOL[0].endswith(".exe")
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 SKIPPED = 77
 
@@ -81,7 +87,7 @@ class BrowserTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
 
     def preview(self, *args):
-        result = subprocess.run([BINARY, "preview", *map(str, args)], capture_output=True,
+        result = subprocess.run([*TOOL, "preview", *map(str, args)], capture_output=True,
                                 text=True, timeout=120)
         self.assertEqual(result.returncode, 0, result.stderr)
 

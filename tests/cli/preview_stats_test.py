@@ -9,7 +9,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from cli_test import BINARY, EXAMPLES, GOOD_XML, MALFORMED_XML, SKIPPED, TempDirTest, run, write_files  # noqa: E402
+from cli_test import ON_WINDOWS, TOOL, EXAMPLES, GOOD_XML, MALFORMED_XML, SKIPPED, TempDirTest, run, write_files  # noqa: E402
 
 RICH_XML = """<?xml version="1.0" encoding="utf-8"?>
 <Annotation>
@@ -135,7 +135,9 @@ class PreviewTest(TempDirTest):
         write_files(self.tmp, {"in/a.xml": GOOD_XML.format(n=1), "taken": ""})
         result = run("preview", self.tmp / "in", "--out-dir", self.tmp / "taken" / "out")
         self.assertEqual(result.returncode, 1)
-        self.assertTrue(result.stderr.startswith(f"annoxml: Cannot create {self.tmp / 'taken'}: "),
+        # Windows names the folder by its absolute Windows path (wine: Z:\tmp\...).
+        taken = "Z:" + str(self.tmp / "taken").replace("/", "\\") if ON_WINDOWS else self.tmp / "taken"
+        self.assertTrue(result.stderr.startswith(f"annoxml: Cannot create {taken}: "),
                         result.stderr)
         self.assertEqual(list(self.tmp.rglob("*.tmp-*")), [])
 
@@ -145,7 +147,7 @@ class PreviewTest(TempDirTest):
         write_files(self.tmp / "one", {"f.xml": GOOD_XML.format(n=1)})
         self.assertEqual(run("preview", self.tmp / "one", "--out-dir", self.tmp / "out").returncode, 0)
         before = {p.name: p.read_bytes() for p in (self.tmp / "out").iterdir()}
-        process = subprocess.Popen([BINARY, "preview", "in", "--out-dir", "out", "--page-size", "10",
+        process = subprocess.Popen([*TOOL, "preview", "in", "--out-dir", "out", "--page-size", "10",
                                     "-j", "2"], cwd=self.tmp, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE, text=True)
         while not any(self.tmp.glob(".out.annoxml-new-*/page-*.html")) and process.poll() is None:

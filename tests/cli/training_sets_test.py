@@ -6,6 +6,7 @@ Run by ctest with ANNOXML (the built binary) and ANNOXML_SOURCE_DIR; arguments s
 """
 import json
 import os
+import shlex
 import shutil
 import struct
 import subprocess
@@ -16,6 +17,11 @@ import zlib
 from pathlib import Path
 
 BINARY = os.path.abspath(os.environ["ANNOXML"]) if "ANNOXML" in os.environ else "annoxml"
+# The command that runs the tool: ANNOXML_TOOL_COMMAND when set (scripts/test-windows gives
+# "wine .../annoxml.exe"), otherwise the binary. Tests of what only POSIX systems have skip under
+# wine (ON_WINDOWS).
+TOOL = shlex.split(os.environ.get("ANNOXML_TOOL_COMMAND", "")) or [BINARY]
+ON_WINDOWS = TOOL[0] == "wine" or TOOL[0].endswith(".exe")
 SOURCE = Path(os.environ.get("ANNOXML_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 BATCH = SOURCE / "examples" / "batch"
 GOLDEN = SOURCE / "tests" / "cli" / "data" / "dataset" / "instances.json"
@@ -32,7 +38,7 @@ TRIANGLE = [(20, 2), (28, 2), (24, 10)]
 
 
 def run(*args):
-    return subprocess.run([BINARY, *map(str, args)], capture_output=True, text=True, timeout=120)
+    return subprocess.run([*TOOL, *map(str, args)], capture_output=True, text=True, timeout=120)
 
 
 def shoelace(points):
