@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -143,14 +144,85 @@ std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
     return Joined(std::string(source.folder()), ImageFileName(frame.fileName));
 }
 
+const char* DatasetCatalog::FolderFileNames::Owner(std::string_view image) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = std::hash<std::string_view>()(image) & mask; slots_[slot] != 0;
+         slot = (slot + 1) & mask) {
+        const char* entry = text_.data() + slots_[slot] - 1;
+        if (image == entry) return entry + image.size() + 1;
+    }
+    return nullptr;
+}
+
+void DatasetCatalog::FolderFileNames::Add(std::string_view image, const std::string& source) {
+    const std::size_t offset = text_.size();
+    text_ += image;
+    text_ += '\0';
+    text_ += source;
+    text_ += '\0';
+    // At most half full, so that a search ends soon.
+    if (2 * (count_ + 1) > slots_.size()) {
+        std::vector<std::size_t> old(std::max<std::size_t>(16, 2 * slots_.size()), 0);
+        old.swap(slots_);
+        for (const std::size_t entry : old) {
+            if (entry != 0) Place(entry - 1);
+        }
+    }
+    Place(offset);
+    ++count_;
+}
+
+void DatasetCatalog::FolderFileNames::Place(std::size_t offset) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = std::hash<std::string_view>()(text_.data() + offset) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = offset + 1;
+}
+
+void DatasetCatalog::AdmitInWalkOrder(std::function<bool(std::string_view folder)> folderMayRecur) {
+    folderMayRecur_ = std::move(folderMayRecur);
+}
+
+// In walk order, the files of a folder F all have paths that start with "F/", and such paths
+// come together: once a frame of a folder neither F nor below it is admitted, no later frame is
+// in F, unless another input has a folder of the same name.
+void DatasetCatalog::EnterFolder(std::string_view folder) {
+    if (!folderMayRecur_) return;
+    const auto sameOrAbove = [folder](const std::string& open) {
+        return open.empty() || (folder.substr(0, open.size()) == open &&
+                                (folder.size() == open.size() || folder[open.size()] == '/'));
+    };
+    while (!openFolders_.empty() && !sameOrAbove(openFolders_.back())) {
+        if (!folderMayRecur_(openFolders_.back())) fileNames_.erase(openFolders_.back());
+        openFolders_.pop_back();
+    }
+    if (openFolders_.empty() || openFolders_.back() != folder) openFolders_.emplace_back(folder);
+}
+
+// Distinct group keys. Relative paths of a walk are distinct but for folders that may recur, so
+// per file they are only counted.
+void DatasetCatalog::CountGroup(const FrameSource& source, const std::string& key) {
+    if (options_.groupBy == GroupBy::File && folderMayRecur_ && !folderMayRecur_(source.folder())) {
+        ++tally_.groups;
+    } else if (groupHashes_.insert(std::hash<std::string>()(key)).second) {
+        ++tally_.groups;
+    }
+}
+
 DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     DatasetFrame admitted;
     admitted.fileName = DatasetFileName(source, frame);
-    const auto owner = fileNames_.find(admitted.fileName);
-    if (options_.uniqueFileNames && owner != fileNames_.end()) {
-        throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
-                                                  "\" is also the file_name of " + owner->second +
-                                                  "; both would read the same image");
+    const std::string_view image = ImageFileName(frame.fileName);
+    FolderFileNames* names = nullptr;
+    if (options_.uniqueFileNames) {
+        EnterFolder(source.folder());
+        names = &fileNames_[std::string(source.folder())];
+        if (const char* owner = names->Owner(image)) {
+            throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
+                                                      "\" is also the file_name of " + owner +
+                                                      "; both would read the same image");
+        }
     }
     for (Label& label : frame.labels) {
         label.name = Renamed(label.name);
@@ -173,13 +245,13 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
         const std::string key = GroupKey(source, options_.groupBy);
         admitted.split = AssignSplit(key, options_.splits, options_.seed);
         while (options_.splits[splitIndex].name != admitted.split) ++splitIndex;
-        if (groupHashes_.insert(std::hash<std::string>()(key)).second) ++tally_.groups;
+        CountGroup(source, key);
     }
     ++tally_.images[splitIndex].second;
     for (const LeftOutRegion& region : admitted.leftOut) {
         ++(region.reason == LeftOutReason::ZeroArea ? tally_.zeroArea : tally_.outsideImage);
     }
-    if (options_.uniqueFileNames) fileNames_.emplace(admitted.fileName, frame.source);
+    if (names) names->Add(image, frame.source);
     admitted.frame = std::move(frame);
     return admitted;
 }

@@ -124,21 +124,20 @@ double ReadDouble(const char* text, char** end) {
     return negative ? -value : value;
 }
 
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit) {
+void ForEachEntryIn(const std::string& folder, bool (*wanted)(std::string_view name),
+                    const std::function<void(std::string_view name, bool isFolder)>& visit) {
     namespace fs = std::filesystem;
-    const bool endsInSeparator =
-        !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
-    const std::string prefix = endsInSeparator ? folder : folder + "/";
-    const fs::path root(Wide(folder));
     std::error_code error;
-    fs::recursive_directory_iterator entries(root, error);
-    for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
-        const fs::path& path = entries->path();
-        const std::string name = fs::path(path.filename()).u8string();
+    fs::directory_iterator entries(fs::path(Wide(folder)), error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        const std::string name = fs::path(entries->path().filename()).u8string();
         std::error_code typeError;
-        if (wanted(name) && entries->is_regular_file(typeError)) {
-            visit(prefix + path.lexically_relative(root).generic_u8string());
+        if (entries->is_symlink(typeError)) {
+            if (wanted(name) && entries->is_regular_file(typeError)) visit(name, false);
+        } else if (entries->is_directory(typeError)) {
+            visit(name, true);
+        } else if (wanted(name) && entries->is_regular_file(typeError)) {
+            visit(name, false);
         }
     }
     if (error) throw SystemError{error.default_error_condition().value()};
