@@ -148,7 +148,9 @@ class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
     std::size_t count_ = 0;
     std::size_t nextInput_ = 0;
     std::size_t relativeStart_ = 0;  // where the path below the input starts, in its paths
-    std::vector<Level> levels_;      // the folder being walked and those above it
+    // The folder being walked and those above it, first; those beyond depth_ are kept for reuse.
+    std::vector<Level> levels_;
+    std::size_t depth_ = 0;
     std::vector<std::string> lateFailures_;
 };
 
@@ -264,6 +266,8 @@ class ANNOXML_API DatasetCatalog {
         // The source of an earlier frame with the image `image`, or null.
         const char* Owner(std::string_view image) const;
         void Add(std::string_view image, const std::string& source);
+        // Forgets every name, keeping the memory for another folder.
+        void Clear();
 
       private:
         void Place(std::size_t offset);
@@ -275,7 +279,8 @@ class ANNOXML_API DatasetCatalog {
     void EnterFolder(std::string_view folder);
     void CountGroup(const FrameSource& source, const std::string& key);
 
-    std::unordered_map<std::string, FolderFileNames> fileNames_;   // by relative folder
+    std::unordered_map<std::string, FolderFileNames> fileNames_;  // by relative folder
+    FolderFileNames spareNames_;  // a forgotten folder\'s memory, for the next folder
     std::function<bool(std::string_view folder)> folderMayRecur_;  // set in walk order
     std::vector<std::string> openFolders_;  // walk order: the current folder and those above it
     std::unordered_set<std::size_t> groupHashes_;

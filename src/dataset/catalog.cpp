@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "annoxml/dataset.h"
 #include "frame/geometry.h"
@@ -173,6 +174,12 @@ void DatasetCatalog::FolderFileNames::Add(std::string_view image, const std::str
     ++count_;
 }
 
+void DatasetCatalog::FolderFileNames::Clear() {
+    text_.clear();
+    std::fill(slots_.begin(), slots_.end(), 0);
+    count_ = 0;
+}
+
 void DatasetCatalog::FolderFileNames::Place(std::size_t offset) {
     const std::size_t mask = slots_.size() - 1;
     std::size_t slot = std::hash<std::string_view>()(text_.data() + offset) & mask;
@@ -194,7 +201,14 @@ void DatasetCatalog::EnterFolder(std::string_view folder) {
                                 (folder.size() == open.size() || folder[open.size()] == '/'));
     };
     while (!openFolders_.empty() && !sameOrAbove(openFolders_.back())) {
-        if (!folderMayRecur_(openFolders_.back())) fileNames_.erase(openFolders_.back());
+        const auto left = fileNames_.find(openFolders_.back());
+        if (left != fileNames_.end() && !folderMayRecur_(left->first)) {
+            // Its memory serves the next folder: freed and taken again in pieces of other
+            // sizes, it would grow the heap.
+            spareNames_ = std::move(left->second);
+            spareNames_.Clear();
+            fileNames_.erase(left);
+        }
         openFolders_.pop_back();
     }
     if (openFolders_.empty() || openFolders_.back() != folder) openFolders_.emplace_back(folder);
@@ -217,7 +231,9 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     FolderFileNames* names = nullptr;
     if (options_.uniqueFileNames) {
         EnterFolder(source.folder());
-        names = &fileNames_[std::string(source.folder())];
+        const auto [entry, added] = fileNames_.try_emplace(std::string(source.folder()));
+        if (added) entry->second = std::exchange(spareNames_, FolderFileNames());
+        names = &entry->second;
         if (const char* owner = names->Owner(image)) {
             throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
                                                       "\" is also the file_name of " + owner +

@@ -93,7 +93,7 @@ FrameSourceWalk::~FrameSourceWalk() = default;
 
 bool FrameSourceWalk::Next(FrameSource& source) {
     while (true) {
-        if (levels_.empty()) {
+        if (depth_ == 0) {
             if (nextInput_ == inputs_.size()) return false;
             const auto& [input, folder] = inputs_[nextInput_++];
             if (!folder) {
@@ -106,9 +106,9 @@ bool FrameSourceWalk::Next(FrameSource& source) {
             Enter(WithSeparator(input));
             continue;
         }
-        Level& level = levels_.back();
+        Level& level = levels_[depth_ - 1];
         if (level.next == level.entries.size()) {
-            levels_.pop_back();
+            --depth_;
             continue;
         }
         const auto [first, length] = level.entries[level.next++];
@@ -130,8 +130,14 @@ bool FrameSourceWalk::Next(FrameSource& source) {
 // Lists `folder` (ending in a separator) as the next level of the walk. Its entries sort as the
 // whole paths below them would: a folder's name is followed by "/", as in every path below it.
 void FrameSourceWalk::Enter(std::string folder) {
-    Level level;
+    // A level's memory is kept for the next folder at its depth: a study's folders are often
+    // alike, and memory that is freed and taken again in pieces of other sizes grows the heap.
+    if (depth_ == levels_.size()) levels_.emplace_back();
+    Level& level = levels_[depth_];
     level.path = std::move(folder);
+    level.names.clear();
+    level.entries.clear();
+    level.next = 0;
     try {
         platform::ForEachEntryIn(
             level.path, HasXmlExtension, [&level](std::string_view name, bool isFolder) {
@@ -149,7 +155,7 @@ void FrameSourceWalk::Enter(std::string folder) {
     std::sort(level.entries.begin(), level.entries.end(), [names](const auto& a, const auto& b) {
         return names.substr(a.first, a.second) < names.substr(b.first, b.second);
     });
-    levels_.push_back(std::move(level));
+    ++depth_;
 }
 
 std::function<bool(std::string_view folder)> FrameSourceWalk::FolderMayRecur() const {
