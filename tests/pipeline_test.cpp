@@ -29,33 +29,56 @@ std::vector<FrameSource> WriteFrames(const test::TempDir& dir, int count) {
     return sources;
 }
 
+// The sources of a list handed out one at a time, as a walk over folders hands them out.
+class ListStream : public FrameSourceStream {
+  public:
+    explicit ListStream(const std::vector<FrameSource>& sources) : sources_(sources) {}
+    bool Next(FrameSource& source) override {
+        if (next_ == sources_.size()) return false;
+        source = sources_[next_++];
+        return true;
+    }
+    std::size_t Count() const override { return sources_.size(); }
+
+  private:
+    const std::vector<FrameSource>& sources_;
+    std::size_t next_ = 0;
+};
+
 TEST(FramePipeline, DeliversEveryItemInInputOrderOnAnyNumberOfThreads) {
     const test::TempDir dir;
     const std::vector<FrameSource> sources = WriteFrames(dir, 300);
     for (unsigned threads : {1u, 2u, 7u}) {
-        std::vector<std::string> order;
-        std::vector<std::size_t> done;
-        PipelineOptions options;
-        options.threads = threads;
-        options.delivered = [&](const FrameItem& item, const std::string& failure,
-                                std::size_t count) {
-            done.push_back(count);
-            EXPECT_EQ(failure.empty(), item.frame.has_value());
-        };
-        const PipelineSummary summary =
-            RunFramePipeline(sources, options, [&](FrameItem& item) -> std::string {
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(streamed ? "streamed" : "listed");
+            std::vector<std::string> order;
+            std::vector<std::size_t> done;
+            PipelineOptions options;
+            options.threads = threads;
+            options.delivered = [&](const FrameItem& item, const std::string& failure,
+                                    std::size_t count) {
+                done.push_back(count);
+                EXPECT_EQ(failure.empty(), item.frame.has_value());
+                EXPECT_EQ(item.source->path, sources[count - 1].path);
+            };
+            const FrameConsumer consume = [&](FrameItem& item) -> std::string {
                 order.push_back(item.frame ? item.frame->fileName : "");
                 EXPECT_EQ(item.frame.has_value(), item.error.empty());
                 return "";
-            });
-        ASSERT_EQ(order.size(), sources.size()) << threads;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            EXPECT_EQ(order[i], i % 3 == 2 ? "" : std::to_string(i) + ".png") << i;
-            EXPECT_EQ(done[i], i + 1);
+            };
+            ListStream stream(sources);
+            const PipelineSummary summary = streamed ? RunFramePipeline(stream, options, consume)
+                                                     : RunFramePipeline(sources, options, consume);
+            ASSERT_EQ(order.size(), sources.size()) << threads;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                EXPECT_EQ(order[i], i % 3 == 2 ? "" : std::to_string(i) + ".png") << i;
+                EXPECT_EQ(done[i], i + 1);
+            }
+            EXPECT_EQ(summary.converted, 200u);
+            EXPECT_EQ(summary.failed, 100u);
+            EXPECT_EQ(summary.notStarted, 0u);
+            EXPECT_FALSE(summary.stopped);
         }
-        EXPECT_EQ(summary.converted, 200u);
-        EXPECT_EQ(summary.failed, 100u);
-        EXPECT_FALSE(summary.stopped);
     }
 }
 
@@ -71,7 +94,8 @@ TEST(FramePipeline, ConsumerFailuresCountAndStopRequestsLeaveTheRestUnread) {
         failures.push_back(failure);
     };
     std::size_t consumed = 0;
-    const PipelineSummary summary = RunFramePipeline(sources, options, [&](FrameItem& item) {
+    ListStream stream(sources);
+    const PipelineSummary summary = RunFramePipeline(stream, options, [&](FrameItem& item) {
         if (++consumed == 10) stop = true;
         if (!item.frame) return std::string();
         return consumed == 1 ? std::string("rejected") : std::string();
