@@ -162,8 +162,8 @@ void DatasetCatalog::FolderFileNames::Add(std::string_view image, const std::str
     text_ += '\0';
     text_ += source;
     text_ += '\0';
-    // At most half full, so that a search ends soon.
-    if (2 * (count_ + 1) > slots_.size()) {
+    // At most three quarters full, so that a search ends soon.
+    if (4 * (count_ + 1) > 3 * slots_.size()) {
         std::vector<std::size_t> old(std::max<std::size_t>(16, 2 * slots_.size()), 0);
         old.swap(slots_);
         for (const std::size_t entry : old) {
