@@ -259,12 +259,13 @@ class ANNOXML_API DatasetCatalog {
     std::unordered_map<std::string, std::string> renames_;
     std::unordered_map<std::string, int> idsByName_;
     // The image file names (ImageFileName) admitted from one relative folder, with the path of
-    // the source of each: "IMAGE\0SOURCE\0" one after another, found through an open addressing
-    // table of their offsets plus one (0: empty). Far leaner than a map of strings.
+    // the source of each: "IMAGE\0" then "/NAME\0" for a source in sourceFolder_, "=PATH\0"
+    // for any other, one after another, found through an open addressing table of their
+    // offsets plus one (0: empty). Far leaner than a map of strings.
     class FolderFileNames {
       public:
-        // The source of an earlier frame with the image `image`, or null.
-        const char* Owner(std::string_view image) const;
+        // The source of an earlier frame with the image `image`, or nothing.
+        std::optional<std::string> Owner(std::string_view image) const;
         void Add(std::string_view image, const std::string& source);
         // Forgets every name, keeping the memory for another folder.
         void Clear();
@@ -272,6 +273,7 @@ class ANNOXML_API DatasetCatalog {
       private:
         void Place(std::size_t offset);
 
+        std::string sourceFolder_;  // of the first source, with its final "/"
         std::string text_;
         std::vector<std::size_t> slots_;
         std::size_t count_ = 0;

@@ -145,22 +145,29 @@ std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
     return Joined(std::string(source.folder()), ImageFileName(frame.fileName));
 }
 
-const char* DatasetCatalog::FolderFileNames::Owner(std::string_view image) const {
-    if (slots_.empty()) return nullptr;
+std::optional<std::string> DatasetCatalog::FolderFileNames::Owner(std::string_view image) const {
+    if (slots_.empty()) return std::nullopt;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = std::hash<std::string_view>()(image) & mask; slots_[slot] != 0;
          slot = (slot + 1) & mask) {
         const char* entry = text_.data() + slots_[slot] - 1;
-        if (image == entry) return entry + image.size() + 1;
+        if (image != entry) continue;
+        const char* source = entry + image.size() + 1;
+        return *source == '/' ? sourceFolder_ + (source + 1) : std::string(source + 1);
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 void DatasetCatalog::FolderFileNames::Add(std::string_view image, const std::string& source) {
+    // The sources of a folder mostly share their folder: it is kept once.
+    const std::size_t folderLength = source.rfind('/') + 1;  // 0 without one
+    if (count_ == 0) sourceFolder_.assign(source, 0, folderLength);
+    const bool inFolder = std::string_view(source).substr(0, folderLength) == sourceFolder_;
     const std::size_t offset = text_.size();
     text_ += image;
     text_ += '\0';
-    text_ += source;
+    text_ += inFolder ? '/' : '=';
+    text_.append(source, inFolder ? folderLength : 0);
     text_ += '\0';
     // At most three quarters full, so that a search ends soon.
     if (4 * (count_ + 1) > 3 * slots_.size()) {
@@ -234,9 +241,9 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
         const auto [entry, added] = fileNames_.try_emplace(std::string(source.folder()));
         if (added) entry->second = std::exchange(spareNames_, FolderFileNames());
         names = &entry->second;
-        if (const char* owner = names->Owner(image)) {
+        if (const std::optional<std::string> owner = names->Owner(image)) {
             throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
-                                                      "\" is also the file_name of " + owner +
+                                                      "\" is also the file_name of " + *owner +
                                                       "; both would read the same image");
         }
     }
