@@ -127,7 +127,7 @@ class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
     // those of another folder that is not below it: true for "" (input files, and the files at
     // the top of an input folder without its name kept), and for the folders of input folders
     // whose kept names are alike. The files of any other folder come together, but for the files
-    // of folders below it. The function does not refer to the walk.
+    // of folders below it. The function may outlive the walk.
     std::function<bool(std::string_view folder)> FolderMayRecur() const;
 
   private:
@@ -282,7 +282,7 @@ class ANNOXML_API DatasetCatalog {
     void CountGroup(const FrameSource& source, const std::string& key);
 
     std::unordered_map<std::string, FolderFileNames> fileNames_;  // by relative folder
-    FolderFileNames spareNames_;  // a forgotten folder\'s memory, for the next folder
+    FolderFileNames spareNames_;  // a forgotten folder's memory, for the next folder
     std::function<bool(std::string_view folder)> folderMayRecur_;  // set in walk order
     std::vector<std::string> openFolders_;  // walk order: the current folder and those above it
     std::unordered_set<std::size_t> groupHashes_;

@@ -164,7 +164,7 @@ class ReorderWindow {
         std::size_t bytes;
     };
 
-    // Claims up to `most` positions (the lock held and Claimable()), reads their items without
+    // Claims up to `atMost` positions (the lock held and Claimable()), reads their items without
     // the lock, and stores them. Positions are claimed and stored a few at a time, so that the
     // lock is taken less often than per file.
     void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t atMost, std::size_t reader) {
