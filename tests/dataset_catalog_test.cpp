@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -241,6 +242,151 @@ TEST(DatasetSources, LinksToFilesCountLinksToFoldersDoNot) {
             EXPECT_EQ(source.path, dir.File("in") + "/" + relative.back());
         }
         EXPECT_EQ(relative, (std::vector<std::string>{"d.xml/inner.xml", "link.xml"}));
+    }
+}
+
+// Every *.xml file below `root` by its path below it, as a plain sort of the whole paths orders
+// them: the order that the walk, which keeps one folder's entries at a time, must give.
+std::vector<std::string> SortedXmlPathsBelow(const std::filesystem::path& root) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> paths;
+    for (fs::recursive_directory_iterator entry(root), end; entry != end; ++entry) {
+        if (entry->is_regular_file() && entry->path().extension() == ".xml") {
+            paths.push_back(fs::relative(entry->path(), root).generic_string());
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+void WriteTree(const test::TempDir& dir, const std::vector<std::string>& files,
+               const std::string& content = "<A/>") {
+    for (const std::string& name : files) {
+        std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
+        dir.Write(name, content);
+    }
+}
+
+TEST(DatasetSources, WalkGivesTheOrderOfTheWholePathsSorted) {
+    const std::vector<std::vector<std::string>> trees = {
+        {"a-b/x.xml", "a/y.xml", "a.xml", "a/b/c.xml", "a0.xml", "a/b.xml"},
+        {"a b/z.xml", "a/z.xml", "a!/z.xml", "a./z.xml", "a.xml", "a/.xml", "ab.xml", "a/ b.xml"},
+        {"\xc3\xa9/x.xml", "e/x.xml", "z/x.xml", "\xe6\x97\xa5/x.xml", "Z.xml", "\xc3\xa9.xml",
+         "e\xcc\x81.xml", "~/x.xml"},
+        {"d/d/d/d.xml", "d/d.xml", "d/d/d.xml", "d.xml", "d-/d.xml", "d/e/x.xml", "d/c.xml",
+         "d/d-/x.xml", "d/d.xml0/x.xml"},
+        {"x.xml/inner.xml", "x.xml0/y.xml", "x.xm/z.xml", "notes.txt", "a/notes.txt", "e/f/g.txt"},
+    };
+    for (const std::vector<std::string>& tree : trees) {
+        const test::TempDir dir;
+        WriteTree(dir, tree);
+        const std::string root = dir.path().string();
+        const std::vector<std::string> expected = SortedXmlPathsBelow(dir.path());
+        SCOPED_TRACE(testing::PrintToString(expected));
+        std::vector<std::string> listed;
+        for (const FrameSource& source : ListFrameSources({root})) {
+            listed.emplace_back(source.relativePath());
+            EXPECT_EQ(source.path, root + "/" + listed.back());
+        }
+        EXPECT_EQ(listed, expected);
+        // Two inputs: each one's files in turn, below its own name.
+        const std::string name = dir.path().filename().string();
+        FrameSourceWalk walk({root, root + "/"}, true);
+        EXPECT_EQ(walk.Count(), 2 * expected.size());
+        std::vector<std::string> walked;
+        FrameSource source;
+        while (walk.Next(source)) walked.emplace_back(source.relativePath());
+        std::vector<std::string> twice;
+        for (int i = 0; i < 2; ++i) {
+            for (const std::string& path : expected) twice.push_back(name + "/" + path);
+        }
+        EXPECT_EQ(walked, twice);
+        EXPECT_TRUE(walk.lateFailures().empty());
+    }
+}
+
+// In walk order the catalog forgets a folder's file names once the walk has left it for good. It
+// must find every duplicate that a check against all file names finds, with the same message:
+// across the folders below a folder, across inputs of the same name, and among input files and
+// the top of a folder given without its name.
+TEST(DatasetSources, DuplicatesFoundInWalkOrderAsAgainstAllFileNames) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // path -> its image
+        std::vector<std::string> inputs;                         // below the temporary folder
+        std::size_t duplicates;
+    };
+    const std::vector<Case> cases = {
+        {"a folder goes on after the folders below it",
+         {{"in/a/1.xml", "p.png"},
+          {"in/a/b/2.xml", "p.png"},
+          {"in/a/c.xml", "C:\\x\\p.png"},
+          {"in/a-b/0.xml", "p.png"},
+          {"in/a.xml", "p.png"},
+          {"in/b.xml", "p.png"},
+          {"in/c/3.xml", "q.png"},
+          {"in/d/4.xml", "q.png"}},
+         {"in"},
+         2},
+        {"inputs of the same name",
+         {{"x/a/1.xml", "p.png"},
+          {"x/a/s/3.xml", "p.png"},
+          {"y/a/1.xml", "p.png"},
+          {"y/a/s/2.xml", "p.png"},
+          {"z/b/1.xml", "p.png"}},
+         {"x/a", "z/b", "y/a/"},
+         2},
+        {"input files and a folder given without its name",
+         {{"in/x.xml", "p.png"},
+          {"in/s/1.xml", "q.png"},
+          {"f.xml", "p.png"},
+          {"other/s/2.xml", "q.png"},
+          {"other/t/2.xml", "q.png"}},
+         {"in/.", "f.xml", "other/s", "other/t"},
+         2},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const test::TempDir dir;
+        for (const auto& [path, image] : test.files) {
+            WriteTree(dir, {path},
+                      "<Annotation><ImageInformation><FileName>" + image +
+                          "</FileName><Width>8</Width><Height>8</Height></ImageInformation>"
+                          "<User UserID=\"u\"/></Annotation>");
+        }
+        std::vector<std::string> inputs;
+        for (const std::string& input : test.inputs) inputs.push_back(dir.File(input));
+        DatasetOptions options;
+        options.splits = {{"train", 0.5}, {"val", 0.5}};
+        DatasetCatalog catalog(options);
+        FrameSourceWalk walk(inputs, inputs.size() > 1);
+        catalog.AdmitInWalkOrder(walk.FolderMayRecur());
+        std::vector<std::string> found, expected;
+        std::map<std::string, std::string> owners;  // every file name admitted, and its source
+        std::set<std::string> groups;
+        FrameSource source;
+        while (walk.Next(source)) {
+            const Frame frame = ReadFrame(source.path);
+            try {
+                catalog.Admit(frame, source);
+            } catch (const DuplicateFileName& error) {
+                found.push_back(source.path + ": " + error.detail());
+            }
+            const std::string fileName =
+                (source.folder().empty() ? "" : std::string(source.folder()) + "/") +
+                std::string(ImageFileName(frame.fileName));
+            const auto [owner, added] = owners.emplace(fileName, frame.source);
+            if (added) {
+                groups.insert(GroupKey(source, GroupBy::File));
+            } else {
+                expected.push_back(source.path + ": file_name \"" + fileName +
+                                   "\" is also the file_name of " + owner->second +
+                                   "; both would read the same image");
+            }
+        }
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(expected.size(), test.duplicates);
+        EXPECT_EQ(catalog.tally().groups, groups.size());
     }
 }
 

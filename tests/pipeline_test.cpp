@@ -1,6 +1,8 @@
 // The library's frame pipeline and whole-study runs, and the catalog option text: what the tool
 // and the Python package both rely on.
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +12,11 @@
 #include "annoxml/pipeline.h"
 #include "annoxml/study.h"
 #include "test_xml.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace annoxml {
 namespace {
@@ -29,33 +36,56 @@ std::vector<FrameSource> WriteFrames(const test::TempDir& dir, int count) {
     return sources;
 }
 
+// The sources of a list handed out one at a time, as a walk over folders hands them out.
+class ListStream : public FrameSourceStream {
+  public:
+    explicit ListStream(const std::vector<FrameSource>& sources) : sources_(sources) {}
+    bool Next(FrameSource& source) override {
+        if (next_ == sources_.size()) return false;
+        source = sources_[next_++];
+        return true;
+    }
+    std::size_t Count() const override { return sources_.size(); }
+
+  private:
+    const std::vector<FrameSource>& sources_;
+    std::size_t next_ = 0;
+};
+
 TEST(FramePipeline, DeliversEveryItemInInputOrderOnAnyNumberOfThreads) {
     const test::TempDir dir;
     const std::vector<FrameSource> sources = WriteFrames(dir, 300);
     for (unsigned threads : {1u, 2u, 7u}) {
-        std::vector<std::string> order;
-        std::vector<std::size_t> done;
-        PipelineOptions options;
-        options.threads = threads;
-        options.delivered = [&](const FrameItem& item, const std::string& failure,
-                                std::size_t count) {
-            done.push_back(count);
-            EXPECT_EQ(failure.empty(), item.frame.has_value());
-        };
-        const PipelineSummary summary =
-            RunFramePipeline(sources, options, [&](FrameItem& item) -> std::string {
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(streamed ? "streamed" : "listed");
+            std::vector<std::string> order;
+            std::vector<std::size_t> done;
+            PipelineOptions options;
+            options.threads = threads;
+            options.delivered = [&](const FrameItem& item, const std::string& failure,
+                                    std::size_t count) {
+                done.push_back(count);
+                EXPECT_EQ(failure.empty(), item.frame.has_value());
+                EXPECT_EQ(item.source->path, sources[count - 1].path);
+            };
+            const FrameConsumer consume = [&](FrameItem& item) -> std::string {
                 order.push_back(item.frame ? item.frame->fileName : "");
                 EXPECT_EQ(item.frame.has_value(), item.error.empty());
                 return "";
-            });
-        ASSERT_EQ(order.size(), sources.size()) << threads;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            EXPECT_EQ(order[i], i % 3 == 2 ? "" : std::to_string(i) + ".png") << i;
-            EXPECT_EQ(done[i], i + 1);
+            };
+            ListStream stream(sources);
+            const PipelineSummary summary = streamed ? RunFramePipeline(stream, options, consume)
+                                                     : RunFramePipeline(sources, options, consume);
+            ASSERT_EQ(order.size(), sources.size()) << threads;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                EXPECT_EQ(order[i], i % 3 == 2 ? "" : std::to_string(i) + ".png") << i;
+                EXPECT_EQ(done[i], i + 1);
+            }
+            EXPECT_EQ(summary.converted, 200u);
+            EXPECT_EQ(summary.failed, 100u);
+            EXPECT_EQ(summary.notStarted, 0u);
+            EXPECT_FALSE(summary.stopped);
         }
-        EXPECT_EQ(summary.converted, 200u);
-        EXPECT_EQ(summary.failed, 100u);
-        EXPECT_FALSE(summary.stopped);
     }
 }
 
@@ -71,7 +101,8 @@ TEST(FramePipeline, ConsumerFailuresCountAndStopRequestsLeaveTheRestUnread) {
         failures.push_back(failure);
     };
     std::size_t consumed = 0;
-    const PipelineSummary summary = RunFramePipeline(sources, options, [&](FrameItem& item) {
+    ListStream stream(sources);
+    const PipelineSummary summary = RunFramePipeline(stream, options, [&](FrameItem& item) {
         if (++consumed == 10) stop = true;
         if (!item.frame) return std::string();
         return consumed == 1 ? std::string("rejected") : std::string();
@@ -82,6 +113,57 @@ TEST(FramePipeline, ConsumerFailuresCountAndStopRequestsLeaveTheRestUnread) {
     EXPECT_EQ(summary.converted + summary.failed + summary.notStarted, sources.size());
     EXPECT_EQ(consumed, summary.converted + summary.failed);
 }
+
+#ifndef _WIN32
+// Folders nested below `root` until their paths are longer than any the system opens, so that
+// the deepest cannot be listed, even by a privileged user. Removed again by the destructor.
+class TooDeepFolders {
+  public:
+    explicit TooDeepFolders(const std::string& root) {
+        fds_.push_back(open(root.c_str(), O_RDONLY | O_DIRECTORY));
+        for (std::size_t length = root.size(); length <= PATH_MAX; length += kName.size() + 1) {
+            mkdirat(fds_.back(), kName.c_str(), 0755);
+            fds_.push_back(openat(fds_.back(), kName.c_str(), O_RDONLY | O_DIRECTORY));
+        }
+    }
+    ~TooDeepFolders() {
+        for (std::size_t i = fds_.size() - 1; i > 0; --i) {
+            close(fds_[i]);
+            unlinkat(fds_[i - 1], kName.c_str(), AT_REMOVEDIR);
+        }
+        close(fds_[0]);
+    }
+
+  private:
+    const std::string kName = std::string(200, 'd');
+    std::vector<int> fds_;
+};
+
+TEST(StudyRuns, FoldersThatCannotBeListedAreReportedBeforeAnyFileIsRead) {
+    const test::TempDir dir;
+    const test::TempDir frames;
+    WriteFrames(frames, 3);
+    std::filesystem::create_directory(dir.File("deep"));
+    dir.Write("deep/first.xml", "<Annotation/>");
+    const TooDeepFolders deep(dir.File("deep"));
+    StudyRun run;
+    run.inputs = {dir.File("deep"), frames.path().string()};
+    std::vector<std::string> events;
+    run.unlisted = [&](const std::string& message) { events.push_back(message); };
+    run.listed = [&](std::size_t files) { events.push_back("listed " + std::to_string(files)); };
+    run.delivered = [&](const FrameItem& item, const std::string&, std::size_t) {
+        events.push_back(item.source->relativePath().data());
+    };
+    const StudySummary summary = ExportDataset(run, dir.File("out.json"));
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], dir.File("deep") + ": cannot list folder: " +
+                             std::generic_category().message(ENAMETOOLONG));
+    EXPECT_EQ(events[1], "listed 3");  // deep/first.xml is not among them: the input is left out
+    EXPECT_EQ(summary.failed, 2u);     // the unreadable frame, and the folder
+    EXPECT_EQ(summary.converted, 2u);
+    EXPECT_THROW(ListFrameSources({dir.File("deep")}), std::runtime_error);
+}
+#endif
 
 TEST(StudyRuns, InputsThatCannotBeReadCountAsFailedAndTheIndexIsWritten) {
     const test::TempDir dir;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -90,6 +91,69 @@ ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::str
 ANNOXML_API std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs,
                                                       bool keepFolderNames);
 
+// Sources handed out one at a time, in input order, to a reader that need not hold them all.
+class ANNOXML_API FrameSourceStream {
+  public:
+    virtual ~FrameSourceStream() = default;
+    // Moves the next source into `source`; false when there is none left.
+    virtual bool Next(FrameSource& source) = 0;
+    // How many sources there are in all, as known before the first: the progress bar's total.
+    virtual std::size_t Count() const = 0;
+};
+
+// The sources of ListFrameSources in the same order, listed as they are taken: a folder's entries
+// when the walk enters it, sorted by name with a folder's name followed by "/", which orders them
+// as their whole paths sort. Memory follows the largest folder, not the whole study.
+class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
+  public:
+    // Counts the files of every input, keeping no name, so that Count() is known and every folder
+    // has been listed once before the first file is read. An input folder of which any folder
+    // cannot be listed is passed to `unlisted`, when set, with the message that names it, and left
+    // out; without `unlisted`, std::runtime_error is thrown with that message.
+    FrameSourceWalk(std::vector<std::string> inputs, bool keepFolderNames,
+                    const std::function<void(const std::string& message)>& unlisted = {});
+    ~FrameSourceWalk() override;
+    FrameSourceWalk(const FrameSourceWalk&) = delete;
+    FrameSourceWalk& operator=(const FrameSourceWalk&) = delete;
+
+    bool Next(FrameSource& source) override;
+    std::size_t Count() const override { return count_; }
+
+    // Folders that could be listed when counted but no longer when walked, with the message that
+    // names each; their files are left out.
+    const std::vector<std::string>& lateFailures() const { return lateFailures_; }
+
+    // Whether sources of the relative folder `folder` (FrameSource::folder) may come again after
+    // those of another folder that is not below it: true for "" (input files, and the files at
+    // the top of an input folder without its name kept), and for the folders of input folders
+    // whose kept names are alike. The files of any other folder come together, but for the files
+    // of folders below it. The function may outlive the walk.
+    std::function<bool(std::string_view folder)> FolderMayRecur() const;
+
+  private:
+    // A folder being walked: its path with a final "/", and its entries in order, each "NAME" or
+    // "NAME/" at [first, first + second) of `names`.
+    struct Level {
+        std::string path;
+        std::string names;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+        std::size_t next = 0;
+    };
+
+    void Enter(std::string folder);
+
+    // The inputs that could be listed, "-" and files included, each with whether it is a folder.
+    std::vector<std::pair<std::string, bool>> inputs_;
+    bool keepFolderNames_;
+    std::size_t count_ = 0;
+    std::size_t nextInput_ = 0;
+    std::size_t relativeStart_ = 0;  // where the path below the input starts, in its paths
+    // The folder being walked and those above it, first; those beyond depth_ are kept for reuse.
+    std::vector<Level> levels_;
+    std::size_t depth_ = 0;
+    std::vector<std::string> lateFailures_;
+};
+
 // Why a region is left out of every export.
 enum class LeftOutReason {
     ZeroArea,      // its outline encloses no area
@@ -175,6 +239,11 @@ class ANNOXML_API DatasetCatalog {
     const DatasetOptions& options() const { return options_; }
     const AdmissionTally& tally() const { return tally_; }
 
+    // Frames will be admitted in the order of a FrameSourceWalk, whose FolderMayRecur() this is:
+    // the catalog then forgets the file names of a folder once the walk has left it for good, so
+    // that memory follows the largest folder rather than the study.
+    void AdmitInWalkOrder(std::function<bool(std::string_view folder)> folderMayRecur);
+
     // Throws std::runtime_error when a named split has received no frame, naming the split, the
     // number of groups, and what to change. Training tools refuse a data set with an empty
     // split, so an export checks this before it puts its output in place.
@@ -189,7 +258,33 @@ class ANNOXML_API DatasetCatalog {
     std::vector<Category> categories_;
     std::unordered_map<std::string, std::string> renames_;
     std::unordered_map<std::string, int> idsByName_;
-    std::unordered_map<std::string, std::string> fileNames_;  // data-set file name -> source
+    // The image file names (ImageFileName) admitted from one relative folder, with the path of
+    // the source of each: "IMAGE\0" then "/NAME\0" for a source in sourceFolder_, "=PATH\0"
+    // for any other, one after another, found through an open addressing table of their
+    // offsets plus one (0: empty). Far leaner than a map of strings.
+    class FolderFileNames {
+      public:
+        // The source of an earlier frame with the image `image`, or nothing.
+        std::optional<std::string> Owner(std::string_view image) const;
+        void Add(std::string_view image, const std::string& source);
+        // Forgets every name, keeping the memory for another folder.
+        void Clear();
+
+      private:
+        void Place(std::size_t offset);
+
+        std::string sourceFolder_;  // of the first source, with its final "/"
+        std::string text_;
+        std::vector<std::size_t> slots_;
+        std::size_t count_ = 0;
+    };
+    void EnterFolder(std::string_view folder);
+    void CountGroup(const FrameSource& source, const std::string& key);
+
+    std::unordered_map<std::string, FolderFileNames> fileNames_;  // by relative folder
+    FolderFileNames spareNames_;  // a forgotten folder's memory, for the next folder
+    std::function<bool(std::string_view folder)> folderMayRecur_;  // set in walk order
+    std::vector<std::string> openFolders_;  // walk order: the current folder and those above it
     std::unordered_set<std::size_t> groupHashes_;
     AdmissionTally tally_;
 };

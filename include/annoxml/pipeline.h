@@ -21,6 +21,7 @@ namespace annoxml {
 
 // One input file, read or not, as the consumer receives it.
 struct FrameItem {
+    // Into the list of sources, or, with a stream of sources, the item's own.
     const FrameSource* source = nullptr;
     std::optional<Frame> frame;  // set when it was read
     std::string error;           // why it was not, without the path
@@ -64,6 +65,12 @@ struct PipelineSummary {
 // to `consume` in input order, holding at most a few items per thread at a time. Writes nothing
 // to the standard streams and installs no signal handler.
 ANNOXML_API PipelineSummary RunFramePipeline(const std::vector<FrameSource>& sources,
+                                             const PipelineOptions& options,
+                                             const FrameConsumer& consume);
+// The same with the sources taken from `sources` as the reads go, so that a study is never
+// listed whole (see FrameSourceWalk). Each item then holds its source until it is delivered; a
+// run that stops counts as not started what sources.Count() holds beyond the items delivered.
+ANNOXML_API PipelineSummary RunFramePipeline(FrameSourceStream& sources,
                                              const PipelineOptions& options,
                                              const FrameConsumer& consume);
 

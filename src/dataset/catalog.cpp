@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "annoxml/dataset.h"
 #include "frame/geometry.h"
@@ -144,15 +146,108 @@ std::string DatasetFileName(const FrameSource& source, const Frame& frame) {
     return Joined(std::string(source.folder()), ImageFileName(frame.fileName));
 }
 
+std::optional<std::string> DatasetCatalog::FolderFileNames::Owner(std::string_view image) const {
+    if (slots_.empty()) return std::nullopt;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = std::hash<std::string_view>()(image) & mask; slots_[slot] != 0;
+         slot = (slot + 1) & mask) {
+        const char* entry = text_.data() + slots_[slot] - 1;
+        if (image != entry) continue;
+        const char* source = entry + image.size() + 1;
+        return *source == '/' ? sourceFolder_ + (source + 1) : std::string(source + 1);
+    }
+    return std::nullopt;
+}
+
+void DatasetCatalog::FolderFileNames::Add(std::string_view image, const std::string& source) {
+    // The sources of a folder mostly share their folder: it is kept once.
+    const std::size_t folderLength = source.rfind('/') + 1;  // 0 without one
+    if (count_ == 0) sourceFolder_.assign(source, 0, folderLength);
+    const bool inFolder = std::string_view(source).substr(0, folderLength) == sourceFolder_;
+    const std::size_t offset = text_.size();
+    text_ += image;
+    text_ += '\0';
+    text_ += inFolder ? '/' : '=';
+    text_.append(source, inFolder ? folderLength : 0);
+    text_ += '\0';
+    // At most three quarters full, so that a search ends soon.
+    if (4 * (count_ + 1) > 3 * slots_.size()) {
+        std::vector<std::size_t> old(std::max<std::size_t>(16, 2 * slots_.size()), 0);
+        old.swap(slots_);
+        for (const std::size_t entry : old) {
+            if (entry != 0) Place(entry - 1);
+        }
+    }
+    Place(offset);
+    ++count_;
+}
+
+void DatasetCatalog::FolderFileNames::Clear() {
+    text_.clear();
+    std::fill(slots_.begin(), slots_.end(), 0);
+    count_ = 0;
+}
+
+void DatasetCatalog::FolderFileNames::Place(std::size_t offset) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = std::hash<std::string_view>()(text_.data() + offset) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = offset + 1;
+}
+
+void DatasetCatalog::AdmitInWalkOrder(std::function<bool(std::string_view folder)> folderMayRecur) {
+    folderMayRecur_ = std::move(folderMayRecur);
+}
+
+// In walk order, the files of a folder F all have paths that start with "F/", and such paths
+// come together: once a frame of a folder neither F nor below it is admitted, no later frame is
+// in F, unless another input has a folder of the same name.
+void DatasetCatalog::EnterFolder(std::string_view folder) {
+    if (!folderMayRecur_) return;
+    const auto sameOrAbove = [folder](const std::string& open) {
+        return open.empty() || (folder.substr(0, open.size()) == open &&
+                                (folder.size() == open.size() || folder[open.size()] == '/'));
+    };
+    while (!openFolders_.empty() && !sameOrAbove(openFolders_.back())) {
+        const auto left = fileNames_.find(openFolders_.back());
+        if (left != fileNames_.end() && !folderMayRecur_(left->first)) {
+            // Its memory serves the next folder: freed and taken again in pieces of other
+            // sizes, it would grow the heap.
+            spareNames_ = std::move(left->second);
+            spareNames_.Clear();
+            fileNames_.erase(left);
+        }
+        openFolders_.pop_back();
+    }
+    if (openFolders_.empty() || openFolders_.back() != folder) openFolders_.emplace_back(folder);
+}
+
+// Distinct group keys. Relative paths of a walk are distinct but for folders that may recur, so
+// per file they are only counted.
+void DatasetCatalog::CountGroup(const FrameSource& source, const std::string& key) {
+    if (options_.groupBy == GroupBy::File && folderMayRecur_ && !folderMayRecur_(source.folder())) {
+        ++tally_.groups;
+    } else if (groupHashes_.insert(std::hash<std::string>()(key)).second) {
+        ++tally_.groups;
+    }
+}
+
 DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
     DatasetFrame admitted;
     admitted.fileName = DatasetFileName(source, frame);
     // Names that differ only in case name one image where file systems ignore case (Windows).
-    const auto owner = fileNames_.find(platform::FileNameKey(admitted.fileName));
-    if (options_.uniqueFileNames && owner != fileNames_.end()) {
-        throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
-                                                  "\" is also the file_name of " + owner->second +
-                                                  "; both would read the same image");
+    const std::string image = platform::FileNameKey(std::string(ImageFileName(frame.fileName)));
+    FolderFileNames* names = nullptr;
+    if (options_.uniqueFileNames) {
+        EnterFolder(source.folder());
+        const auto [entry, added] = fileNames_.try_emplace(std::string(source.folder()));
+        if (added) entry->second = std::exchange(spareNames_, FolderFileNames());
+        names = &entry->second;
+        if (const std::optional<std::string> owner = names->Owner(image)) {
+            throw DuplicateFileName(frame.source, "file_name \"" + admitted.fileName +
+                                                      "\" is also the file_name of " + *owner +
+                                                      "; both would read the same image");
+        }
     }
     for (Label& label : frame.labels) {
         label.name = Renamed(label.name);
@@ -175,15 +270,13 @@ DatasetFrame DatasetCatalog::Admit(Frame frame, const FrameSource& source) {
         const std::string key = GroupKey(source, options_.groupBy);
         admitted.split = AssignSplit(key, options_.splits, options_.seed);
         while (options_.splits[splitIndex].name != admitted.split) ++splitIndex;
-        if (groupHashes_.insert(std::hash<std::string>()(key)).second) ++tally_.groups;
+        CountGroup(source, key);
     }
     ++tally_.images[splitIndex].second;
     for (const LeftOutRegion& region : admitted.leftOut) {
         ++(region.reason == LeftOutReason::ZeroArea ? tally_.zeroArea : tally_.outsideImage);
     }
-    if (options_.uniqueFileNames) {
-        fileNames_.emplace(platform::FileNameKey(admitted.fileName), frame.source);
-    }
+    if (names) names->Add(image, frame.source);
     admitted.frame = std::move(frame);
     return admitted;
 }

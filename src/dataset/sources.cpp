@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -25,9 +24,6 @@ bool HasXmlExtension(std::string_view name) {
            name.substr(name.size() - kExtension.size()) == kExtension;
 }
 
-// Every regular *.xml file below `folder`, sorted by the path below it in byte order, appended
-// to `sources`. Studies list hundreds of thousands of files: they are gathered in a deque, which
-// never holds twice their size as a growing vector does, and moved over one by one.
 // The length of the folder's own name at the end of `folder` (trailing slashes aside); 0 for a
 // name that says nothing of the folder: "", ".", "..".
 std::size_t OwnNameLength(const std::string& folder) {
@@ -40,36 +36,150 @@ std::size_t OwnNameLength(const std::string& folder) {
     return name == "." || name == ".." ? 0 : name.size() + (folder.size() - 1 - end);
 }
 
-void AppendXmlFilesBelow(const std::string& folder, bool keepName,
-                         std::vector<FrameSource>& sources) {
-    std::deque<FrameSource> files;
-    // Windows' paths may end in a backslash too.
-    const bool endsInSeparator = std::strchr(platform::kPathSeparators, folder.back()) != nullptr;
-    std::size_t prefix = folder.size() + (endsInSeparator ? 0 : 1);
-    const std::size_t nameLength = keepName ? OwnNameLength(folder) : 0;
-    if (nameLength > 0) {
-        prefix -= nameLength + (endsInSeparator ? 0 : 1);
-    }
-    try {
-        platform::ForEachFileBelow(folder, HasXmlExtension, [&](std::string&& path) {
-            const std::size_t relative = path.size() - prefix;
-            files.push_back(FrameSource::Below(std::move(path), relative));
+bool EndsInSeparator(const std::string& path) {
+    return !path.empty() && std::strchr(platform::kPathSeparators, path.back()) != nullptr;
+}
+
+// `folder` as the start of the paths of what it holds.
+std::string WithSeparator(std::string folder) {
+    if (!EndsInSeparator(folder)) folder += '/';
+    return folder;
+}
+
+std::string CannotList(const std::string& folder, const platform::SystemError& error) {
+    return folder + ": cannot list folder: " + std::generic_category().message(error.error);
+}
+
+// The number of *.xml files below `folder`, at any depth. Throws platform::SystemError when a
+// folder cannot be listed.
+std::size_t CountXmlFilesBelow(const std::string& folder) {
+    std::size_t count = 0;
+    std::vector<std::string> pending{WithSeparator(folder)};
+    while (!pending.empty()) {
+        const std::string path = std::move(pending.back());
+        pending.pop_back();
+        platform::ForEachEntryIn(path, HasXmlExtension, [&](std::string_view name, bool isFolder) {
+            if (isFolder) {
+                pending.push_back(path + std::string(name) + '/');
+            } else {
+                ++count;
+            }
         });
-    } catch (const platform::SystemError& error) {
-        throw std::runtime_error(
-            folder + ": cannot list folder: " + std::generic_category().message(error.error));
     }
-    // Every path starts with the same text, so the paths sort as the paths below the folder.
-    std::sort(files.begin(), files.end(),
-              [](const FrameSource& a, const FrameSource& b) { return a.path < b.path; });
-    sources.reserve(sources.size() + files.size());
-    while (!files.empty()) {
-        sources.push_back(std::move(files.front()));
-        files.pop_front();
+    return count;
+}
+
+std::string_view FirstComponent(std::string_view path) { return path.substr(0, path.find('/')); }
+
+}  // namespace
+
+FrameSourceWalk::FrameSourceWalk(std::vector<std::string> inputs, bool keepFolderNames,
+                                 const std::function<void(const std::string& message)>& unlisted)
+    : keepFolderNames_(keepFolderNames) {
+    for (std::string& input : inputs) {
+        const bool folder = input != "-" && IsDirectory(input);
+        try {
+            count_ += folder ? CountXmlFilesBelow(input) : 1;
+        } catch (const platform::SystemError& error) {
+            if (!unlisted) throw std::runtime_error(CannotList(input, error));
+            unlisted(CannotList(input, error));
+            continue;
+        }
+        inputs_.emplace_back(std::move(input), folder);
     }
 }
 
-}  // namespace
+FrameSourceWalk::~FrameSourceWalk() = default;
+
+bool FrameSourceWalk::Next(FrameSource& source) {
+    while (true) {
+        if (depth_ == 0) {
+            if (nextInput_ == inputs_.size()) return false;
+            const auto& [input, folder] = inputs_[nextInput_++];
+            if (!folder) {
+                source = input == "-" ? FrameSource::StandardInput() : FrameSource::File(input);
+                return true;
+            }
+            relativeStart_ = WithSeparator(input).size();
+            const std::size_t nameLength = keepFolderNames_ ? OwnNameLength(input) : 0;
+            if (nameLength > 0) relativeStart_ -= nameLength + (input.back() == '/' ? 0 : 1);
+            Enter(WithSeparator(input));
+            continue;
+        }
+        Level& level = levels_[depth_ - 1];
+        if (level.next == level.entries.size()) {
+            --depth_;
+            continue;
+        }
+        const auto [first, length] = level.entries[level.next++];
+        const std::string_view name(level.names.data() + first, length);
+        std::string path;
+        path.reserve(level.path.size() + name.size());  // one allocation, not two
+        path += level.path;
+        path += name;
+        if (name.back() == '/') {
+            Enter(std::move(path));
+            continue;
+        }
+        const std::size_t relativeLength = path.size() - relativeStart_;
+        source = FrameSource::Below(std::move(path), relativeLength);
+        return true;
+    }
+}
+
+// Lists `folder` (ending in a separator) as the next level of the walk. Its entries sort as the
+// whole paths below them would: a folder's name is followed by "/", as in every path below it.
+void FrameSourceWalk::Enter(std::string folder) {
+    // A level's memory is kept for the next folder at its depth: a study's folders are often
+    // alike, and memory that is freed and taken again in pieces of other sizes grows the heap.
+    if (depth_ == levels_.size()) levels_.emplace_back();
+    Level& level = levels_[depth_];
+    level.path = std::move(folder);
+    level.names.clear();
+    level.entries.clear();
+    level.next = 0;
+    try {
+        platform::ForEachEntryIn(
+            level.path, HasXmlExtension, [&level](std::string_view name, bool isFolder) {
+                const auto first = static_cast<std::uint32_t>(level.names.size());
+                level.names += name;
+                if (isFolder) level.names += '/';
+                level.entries.emplace_back(first,
+                                           static_cast<std::uint32_t>(level.names.size() - first));
+            });
+    } catch (const platform::SystemError& error) {
+        lateFailures_.push_back(CannotList(inputs_[nextInput_ - 1].first, error));
+        return;
+    }
+    const std::string_view names = level.names;
+    std::sort(level.entries.begin(), level.entries.end(), [names](const auto& a, const auto& b) {
+        return names.substr(a.first, a.second) < names.substr(b.first, b.second);
+    });
+    ++depth_;
+}
+
+std::function<bool(std::string_view folder)> FrameSourceWalk::FolderMayRecur() const {
+    // The first component of every relative folder of an input folder is its kept name; without
+    // one, it may be anything.
+    std::vector<std::string> names;
+    std::size_t unnamed = 0;
+    for (const auto& [input, folder] : inputs_) {
+        if (!folder) continue;
+        const std::size_t length = keepFolderNames_ ? OwnNameLength(input) : 0;
+        if (length == 0) {
+            ++unnamed;
+        } else {
+            names.emplace_back(
+                FirstComponent(std::string_view(input).substr(input.size() - length)));
+        }
+    }
+    return [names = std::move(names), unnamed](std::string_view folder) {
+        const std::string_view first = FirstComponent(folder);
+        return folder.empty() ||
+               unnamed + static_cast<std::size_t>(std::count(names.begin(), names.end(), first)) >
+                   1;
+    };
+}
 
 FrameSource FrameSource::File(std::string path) {
     FrameSource source;
@@ -108,16 +218,12 @@ std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs
 
 std::vector<FrameSource> ListFrameSources(const std::vector<std::string>& inputs,
                                           bool keepFolderNames) {
+    FrameSourceWalk walk(inputs, keepFolderNames);
     std::vector<FrameSource> sources;
-    for (const std::string& input : inputs) {
-        if (input == "-") {
-            sources.push_back(FrameSource::StandardInput());
-        } else if (!IsDirectory(input)) {
-            sources.push_back(FrameSource::File(input));
-        } else {
-            AppendXmlFilesBelow(input, keepFolderNames, sources);
-        }
-    }
+    sources.reserve(walk.Count());
+    FrameSource source;
+    while (walk.Next(source)) sources.push_back(std::move(source));
+    if (!walk.lateFailures().empty()) throw std::runtime_error(walk.lateFailures().front());
     return sources;
 }
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace annoxml {
@@ -22,15 +23,58 @@ constexpr auto kStopPoll = std::chrono::milliseconds(50);
 // Items that hold less go back to the thread that read them to be freed there (see Retire).
 constexpr std::size_t kReturnedItemBytes = std::size_t{1} << 20;
 
+// The sources in input order, from a list or a stream, one ahead, so that whether any is left is
+// known before it is taken.
+class SourceFeed {
+  public:
+    explicit SourceFeed(const std::vector<FrameSource>& list) : list_(&list) {}
+    explicit SourceFeed(FrameSourceStream& stream) : stream_(&stream) { Prefetch(); }
+
+    bool Done() const { return list_ ? taken_ == list_->size() : !ahead_; }
+    std::size_t Count() const { return list_ ? list_->size() : stream_->Count(); }
+
+    // The next source: an element of the list, or the stream's moved into `taken`.
+    const FrameSource* Take(FrameSource& taken) {
+        if (list_) return &(*list_)[taken_++];
+        taken = std::move(*ahead_);
+        Prefetch();
+        return &taken;
+    }
+
+  private:
+    void Prefetch() {
+        if (!ahead_) ahead_.emplace();
+        if (!stream_->Next(*ahead_)) ahead_.reset();
+    }
+
+    const std::vector<FrameSource>* list_ = nullptr;
+    std::size_t taken_ = 0;
+    FrameSourceStream* stream_ = nullptr;
+    std::optional<FrameSource> ahead_;
+};
+
+// An item with the source it was read from, when that came from a stream.
+struct OwnedItem {
+    FrameItem item;
+    FrameSource source;
+};
+
 // Items travel by pointer: they move from reader to window to consumer and back, and a frame
 // with all its strings is slow to move.
-using ItemPointer = std::unique_ptr<FrameItem>;
+using ItemPointer = std::unique_ptr<OwnedItem>;
 
-ItemPointer ReadItem(const FrameSource& source, const PipelineOptions& options) {
-    auto item = std::make_unique<FrameItem>();
-    item->source = &source;
+// Reads `source`, which is `*taken` when the item is to own it.
+ItemPointer ReadItem(const FrameSource* source, FrameSource* taken,
+                     const PipelineOptions& options) {
+    auto owned = std::make_unique<OwnedItem>();
+    FrameItem* item = &owned->item;
+    if (source == taken) {
+        owned->source = std::move(*taken);
+        source = &owned->source;
+    }
+    item->source = source;
     try {
-        item->frame = ReadFrame(source.path, options.collectProblems ? &item->problems : nullptr);
+        item->frame = ReadFrame(source->path, options.collectProblems ? &item->problems : nullptr);
         if (options.prepare) options.prepare(*item);
     } catch (const FrameError& error) {
         item->frame.reset();
@@ -39,7 +83,7 @@ ItemPointer ReadItem(const FrameSource& source, const PipelineOptions& options) 
         item->frame.reset();
         item->error = *error.what() ? error.what() : "unknown error";
     }
-    return item;
+    return owned;
 }
 
 // About the memory an item holds.
@@ -64,7 +108,7 @@ std::size_t HeldBytes(const FrameItem& item) {
 class ReorderWindow {
   public:
     // `readers` threads call Read(1) to Read(readers); the consumer counts as reader 0.
-    ReorderWindow(const std::vector<FrameSource>& sources, std::size_t window, std::size_t readers,
+    ReorderWindow(SourceFeed& sources, std::size_t window, std::size_t readers,
                   const PipelineOptions& options)
         : sources_(sources),
           slots_(window),
@@ -83,7 +127,7 @@ class ReorderWindow {
                 space_.wait_for(lock, kStopPoll);
                 --waitingReaders_;
             }
-            if (Stopped() || claimed_ == sources_.size()) {
+            if (Stopped() || sources_.Done()) {
                 return;
             }
             ReadClaimed(lock, kClaimedAtOnce, reader);
@@ -120,12 +164,18 @@ class ReorderWindow {
         std::size_t bytes;
     };
 
-    // Claims up to `most` positions (the lock held and Claimable()), reads their items without
+    // Claims up to `atMost` positions (the lock held and Claimable()), reads their items without
     // the lock, and stores them. Positions are claimed and stored a few at a time, so that the
     // lock is taken less often than per file.
-    void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t most, std::size_t reader) {
+    void ReadClaimed(std::unique_lock<std::mutex>& lock, std::size_t atMost, std::size_t reader) {
         const std::size_t first = claimed_;
-        claimed_ += std::min({most, FreeSlots(), sources_.size() - claimed_});
+        const std::size_t most = std::min(atMost, FreeSlots());
+        FrameSource taken[kClaimedAtOnce];
+        const FrameSource* sources[kClaimedAtOnce] = {};
+        while (claimed_ - first < most && !sources_.Done()) {
+            sources[claimed_ - first] = sources_.Take(taken[claimed_ - first]);
+            ++claimed_;
+        }
         const std::size_t count = claimed_ - first;
         std::vector<ItemPointer>& spent = freeing_[reader];
         spent.swap(spent_[reader]);
@@ -134,8 +184,8 @@ class ReorderWindow {
         ItemPointer items[kClaimedAtOnce];
         std::size_t bytes[kClaimedAtOnce] = {};
         for (std::size_t i = 0; i < count; ++i) {
-            items[i] = ReadItem(sources_[first + i], options_);
-            bytes[i] = HeldBytes(*items[i]);
+            items[i] = ReadItem(sources[i], &taken[i], options_);
+            bytes[i] = HeldBytes(items[i]->item);
         }
         lock.lock();
         for (std::size_t i = 0; i < count; ++i) {
@@ -156,14 +206,14 @@ class ReorderWindow {
             spent_[retired.reader].push_back(std::move(retired.item));
         }
         retired_.clear();
-        if (delivered_ == sources_.size()) {
+        if (sources_.Done() && delivered_ == claimed_) {
             return false;
         }
         while (!slots_[delivered_ % slots_.size()]) {
             if (Stopped() && delivered_ >= claimed_) {
                 return false;
             }
-            if (!Stopped() && claimed_ < sources_.size() && Claimable()) {
+            if (!Stopped() && !sources_.Done() && Claimable()) {
                 ReadClaimed(lock, 1, 0);
                 continue;
             }
@@ -187,7 +237,7 @@ class ReorderWindow {
     // Whether a reader may claim more, or must stop because all is claimed. Past the byte budget
     // it waits, unless the consumer has nothing to wait for.
     bool Claimable() const {
-        return claimed_ == sources_.size() ||
+        return sources_.Done() ||
                (FreeSlots() > 0 && (held_ < kHeldBytesBudget || delivered_ == claimed_));
     }
     std::size_t FreeSlots() const { return delivered_ + slots_.size() - claimed_; }
@@ -202,7 +252,7 @@ class ReorderWindow {
         return run > 0 && (run >= slots_.size() / 2 || delivered_ + run == claimed_ || Stopped());
     }
 
-    const std::vector<FrameSource>& sources_;
+    SourceFeed& sources_;
     std::vector<ItemPointer> slots_;
     std::vector<std::size_t> slotBytes_;    // HeldBytes of each slot's item
     std::vector<std::size_t> slotReaders_;  // the thread that read each slot's item
@@ -235,13 +285,11 @@ std::string Consumed(const FrameConsumer& consume, FrameItem& item) {
     }
 }
 
-}  // namespace
-
-PipelineSummary RunFramePipeline(const std::vector<FrameSource>& sources,
-                                 const PipelineOptions& options, const FrameConsumer& consume) {
+PipelineSummary RunFramePipeline(SourceFeed& sources, const PipelineOptions& options,
+                                 const FrameConsumer& consume) {
     const Clock::time_point start = Clock::now();
     const std::size_t threadCount =
-        std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.size(), 1));
+        std::clamp<std::size_t>(options.threads, 1, std::max<std::size_t>(sources.Count(), 1));
     ReorderWindow window(sources, threadCount * kWindowPerThread, threadCount - 1, options);
     // The consuming thread reads too, so N threads in all.
     std::vector<std::thread> readers;
@@ -250,24 +298,40 @@ PipelineSummary RunFramePipeline(const std::vector<FrameSource>& sources,
     }
 
     PipelineSummary summary;
-    while (ItemPointer item = window.Next()) {
-        std::string error = Consumed(consume, *item);
-        if (!item->error.empty()) {
-            error = item->error;  // the consumer saw the read failure and may not repeat it
+    while (ItemPointer owned = window.Next()) {
+        FrameItem& item = owned->item;
+        std::string error = Consumed(consume, item);
+        if (!item.error.empty()) {
+            error = item.error;  // the consumer saw the read failure and may not repeat it
         }
         ++(error.empty() ? summary.converted : summary.failed);
         if (options.delivered) {
-            options.delivered(*item, error, summary.converted + summary.failed);
+            options.delivered(item, error, summary.converted + summary.failed);
         }
-        window.Retire(std::move(item));
+        window.Retire(std::move(owned));
     }
     for (std::thread& reader : readers) {
         reader.join();
     }
-    summary.notStarted = sources.size() - summary.converted - summary.failed;
+    const std::size_t done = summary.converted + summary.failed;
+    summary.notStarted = std::max(sources.Count(), done) - done;
     summary.stopped = options.stopRequested && options.stopRequested();
     summary.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return summary;
+}
+
+}  // namespace
+
+PipelineSummary RunFramePipeline(const std::vector<FrameSource>& sources,
+                                 const PipelineOptions& options, const FrameConsumer& consume) {
+    SourceFeed feed(sources);
+    return RunFramePipeline(feed, options, consume);
+}
+
+PipelineSummary RunFramePipeline(FrameSourceStream& sources, const PipelineOptions& options,
+                                 const FrameConsumer& consume) {
+    SourceFeed feed(sources);
+    return RunFramePipeline(feed, options, consume);
 }
 
 }  // namespace annoxml

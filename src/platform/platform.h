@@ -86,12 +86,11 @@ class ToUtf8Converter {
 // C runtime lacks iconv, so there a document must be UTF-8, UTF-16, UTF-32 or ISO-8859-1.
 std::unique_ptr<ToUtf8Converter> OpenToUtf8Converter(const std::string& encoding);
 
-// Calls visit(path) for every regular file below `folder` whose name `wanted(name)` accepts, at
-// any depth, in no particular order. A path is the folder's text, a separator unless it ends in
-// one, and the path below it. Links to files count as the files; links to folders are not
-// followed. Throws SystemError when a folder cannot be listed.
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit);
+// Calls visit(name, isFolder) for every entry of `folder` (not below it) that is a folder, or a
+// regular file whose name `wanted(name)` accepts, in no particular order. Links to files count as
+// the files; links to folders are neither. Throws SystemError when the folder cannot be listed.
+void ForEachEntryIn(const std::string& folder, bool (*wanted)(std::string_view name),
+                    const std::function<void(std::string_view name, bool isFolder)>& visit);
 
 // A C stream reading the file at `path`, null when it cannot be opened (errno says why).
 std::FILE* OpenStreamForReading(const std::string& path) noexcept;

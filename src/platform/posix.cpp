@@ -151,28 +151,26 @@ bool IsRegularFileBehindLink(const std::string& path) {
 
 }  // namespace
 
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit) {
-    std::vector<std::string> pending{folder};
-    while (!pending.empty()) {
-        std::string prefix = std::move(pending.back());
-        pending.pop_back();
-        OpenFolder listing(prefix);
-        if (prefix.empty() || prefix.back() != '/') prefix += '/';
-        while (const dirent* entry = listing.Next()) {
-            const std::string_view name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            std::string path;
-            path.reserve(prefix.size() + name.size());  // one allocation, not two
-            path += prefix;
+void ForEachEntryIn(const std::string& folder, bool (*wanted)(std::string_view name),
+                    const std::function<void(std::string_view name, bool isFolder)>& visit) {
+    OpenFolder listing(folder);
+    std::string path = folder;
+    if (path.empty() || path.back() != '/') path += '/';
+    const std::size_t prefix = path.size();
+    while (const dirent* entry = listing.Next()) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            path.resize(prefix);
             path += name;
-            const unsigned char type = entry->d_type == DT_UNKNOWN ? TypeOf(path) : entry->d_type;
-            if (type == DT_DIR) {
-                pending.push_back(std::move(path));
-            } else if ((type == DT_REG || type == DT_LNK) && wanted(name) &&
-                       (type == DT_REG || IsRegularFileBehindLink(path))) {
-                visit(std::move(path));
-            }
+            if (type == DT_UNKNOWN) type = TypeOf(path);
+            if (type == DT_LNK && wanted(name) && IsRegularFileBehindLink(path)) type = DT_REG;
+        }
+        if (type == DT_DIR) {
+            visit(name, true);
+        } else if (type == DT_REG && wanted(name)) {
+            visit(name, false);
         }
     }
 }

@@ -250,35 +250,23 @@ bool IsFileBehindLink(const std::wstring& path) {
 
 }  // namespace
 
-void ForEachFileBelow(const std::string& folder, bool (*wanted)(std::string_view name),
-                      const std::function<void(std::string&& path)>& visit) {
+void ForEachEntryIn(const std::string& folder, bool (*wanted)(std::string_view name),
+                    const std::function<void(std::string_view name, bool isFolder)>& visit) {
     const bool endsInSeparator =
         !folder.empty() && std::strchr(kPathSeparators, folder.back()) != nullptr;
-    // Each folder to list: its path as the visited paths begin (UTF-8, '/' below `folder`), and
-    // as Windows takes it.
-    std::vector<std::pair<std::string, std::wstring>> pending;
-    pending.emplace_back(endsInSeparator ? folder : folder + "/",
-                         Wide(folder) + (endsInSeparator ? L"" : L"\\"));
-    while (!pending.empty()) {
-        const auto [prefix, widePrefix] = std::move(pending.back());
-        pending.pop_back();
-        FolderListing listing(widePrefix + L"*");
-        while (const WIN32_FIND_DATAW* entry = listing.Next()) {
-            const std::wstring_view wideName = entry->cFileName;
-            if (wideName == L"." || wideName == L"..") continue;
-            std::string name = Utf8(wideName.data(), wideName.size());
-            const DWORD attributes = entry->dwFileAttributes;
-            const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                // Links to folders are not followed.
-                if (!isLink) {
-                    pending.emplace_back(prefix + name + "/",
-                                         widePrefix + std::wstring(wideName) + L"\\");
-                }
-            } else if (wanted(name) &&
-                       (!isLink || IsFileBehindLink(widePrefix + std::wstring(wideName)))) {
-                visit(prefix + name);
-            }
+    const std::wstring widePrefix = Wide(folder) + (endsInSeparator ? L"" : L"\\");
+    FolderListing listing(widePrefix + L"*");
+    while (const WIN32_FIND_DATAW* entry = listing.Next()) {
+        const std::wstring_view wideName = entry->cFileName;
+        if (wideName == L"." || wideName == L"..") continue;
+        const std::string name = Utf8(wideName.data(), wideName.size());
+        const DWORD attributes = entry->dwFileAttributes;
+        const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if (!isLink) visit(name, true);  // links to folders are not followed
+        } else if (wanted(name) &&
+                   (!isLink || IsFileBehindLink(widePrefix + std::wstring(wideName)))) {
+            visit(name, false);
         }
     }
 }

@@ -71,6 +71,8 @@ class Checker {
   public:
     explicit Checker(const DatasetOptions& options) : catalog_(options) {}
 
+    DatasetCatalog& catalog() { return catalog_; }
+
     std::vector<Finding> Check(FrameItem& item) {
         std::vector<Finding> findings;
         if (!item.error.empty()) {
@@ -127,7 +129,7 @@ CheckSummary CheckStudy(const StudyRun& run, bool warningsAsErrors, const CheckF
     std::size_t errors = 0;
     std::size_t warnings = 0;
     static_cast<StudySummary&>(summary) = detail::ReadStudy(
-        run,
+        run, checker.catalog(),
         [&](FrameItem& item) -> std::string {
             std::vector<CheckFinding> findings;
             bool failed = false;

@@ -1,4 +1,3 @@
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -9,15 +8,21 @@
 
 namespace annoxml {
 
-StudySummary detail::ReadStudy(const StudyRun& run, const FrameConsumer& consume,
+// The inputs are counted, and folders that cannot be listed reported, before any file is read;
+// the files are listed as the reads go, and `catalog` is told so, so that neither holds the whole
+// study.
+StudySummary detail::ReadStudy(const StudyRun& run, DatasetCatalog& catalog,
+                               const FrameConsumer& consume,
                                std::function<void(FrameItem&)> prepare, bool collectProblems) {
     std::size_t unlisted = 0;
-    const std::vector<FrameSource> sources =
-        ListInputs(run.inputs, [&](const std::string& message) {
-            ++unlisted;
-            if (run.unlisted) run.unlisted(message);
-        });
-    if (run.listed) run.listed(sources.size());
+    const auto report = [&](const std::string& message) {
+        ++unlisted;
+        if (run.unlisted) run.unlisted(message);
+    };
+    // Several inputs keep their folders' own names in the data-set file names.
+    FrameSourceWalk sources(run.inputs, run.inputs.size() > 1, report);
+    catalog.AdmitInWalkOrder(sources.FolderMayRecur());
+    if (run.listed) run.listed(sources.Count());
     PipelineOptions pipeline;
     pipeline.threads = run.threads;
     pipeline.collectProblems = collectProblems;
@@ -25,10 +30,11 @@ StudySummary detail::ReadStudy(const StudyRun& run, const FrameConsumer& consume
     pipeline.stopRequested = run.stopRequested;
     pipeline.delivered = run.delivered;
     const PipelineSummary read = RunFramePipeline(sources, pipeline, consume);
+    for (const std::string& message : sources.lateFailures()) report(message);
     StudySummary summary;
     summary.converted = read.converted;
     summary.failed = read.failed + unlisted;
-    summary.notStarted = read.notStarted;
+    summary.notStarted = read.stopped ? read.notStarted : 0;
     summary.stopped = read.stopped;
     summary.seconds = read.seconds;
     return summary;
@@ -60,19 +66,16 @@ std::string ImagesCopiedNote(std::size_t copied) {
 std::vector<FrameSource> ListInputs(
     const std::vector<std::string>& inputs,
     const std::function<void(const std::string& message)>& unlisted) {
+    // Several inputs keep their folders' own names in the data-set file names.
+    FrameSourceWalk walk(inputs, inputs.size() > 1, [&unlisted](const std::string& message) {
+        if (unlisted) unlisted(message);
+    });
     std::vector<FrameSource> sources;
-    for (const std::string& input : inputs) {
-        try {
-            // Several inputs keep their folders' own names in the data-set file names.
-            std::vector<FrameSource> listed = ListFrameSources({input}, inputs.size() > 1);
-            if (sources.empty()) {
-                sources = std::move(listed);
-            } else {
-                std::move(listed.begin(), listed.end(), std::back_inserter(sources));
-            }
-        } catch (const std::runtime_error& error) {
-            if (unlisted) unlisted(error.what());
-        }
+    sources.reserve(walk.Count());
+    FrameSource source;
+    while (walk.Next(source)) sources.push_back(std::move(source));
+    for (const std::string& message : walk.lateFailures()) {
+        if (unlisted) unlisted(message);
     }
     return sources;
 }
@@ -83,7 +86,7 @@ DatasetExportSummary ExportDataset(const StudyRun& run, const std::string& outpu
     DatasetWriter writer(output, catalog, indent);
     DatasetExportSummary summary;
     static_cast<StudySummary&>(summary) = ReadStudy(
-        run,
+        run, catalog,
         [&](FrameItem& item) {
             if (item.frame) {
                 UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
@@ -116,14 +119,15 @@ MaskExportSummary ExportMasks(const StudyRun& run, const MaskSetWriter::Options&
     // Frames are admitted in order here; rendering and compressing run on the run's threads.
     BackgroundTasks rendering(run.threads, run.failedLater);
     MaskExportSummary summary;
-    static_cast<StudySummary&>(summary) = ReadStudy(run, [&](FrameItem& item) -> std::string {
-        if (item.frame) {
-            auto task = std::make_shared<MaskSetWriter::Task>(writer.Plan(
-                catalog.Admit(std::move(*item.frame), *item.source), catalog.categories()));
-            rendering.Post(item.source->path, [task] { MaskSetWriter::Render(*task); });
-        }
-        return "";
-    });
+    static_cast<StudySummary&>(summary) =
+        ReadStudy(run, catalog, [&](FrameItem& item) -> std::string {
+            if (item.frame) {
+                auto task = std::make_shared<MaskSetWriter::Task>(writer.Plan(
+                    catalog.Admit(std::move(*item.frame), *item.source), catalog.categories()));
+                rendering.Post(item.source->path, [task] { MaskSetWriter::Render(*task); });
+            }
+            return "";
+        });
     const std::size_t failedLater = rendering.Finish();
     summary.converted -= failedLater;
     summary.failed += failedLater;
@@ -144,17 +148,18 @@ YoloExportSummary ExportYolo(const StudyRun& run, const YoloSetWriter::Options& 
     DatasetCatalog catalog(dataset);
     YoloSetWriter writer(options);
     YoloExportSummary summary;
-    static_cast<StudySummary&>(summary) = ReadStudy(run, [&](FrameItem& item) -> std::string {
-        if (item.frame) {
-            // Before the catalog admits it, so that a frame whose image is missing fails
-            // without adding its labels to the classes.
-            writer.FindImage(*item.frame, DatasetFileName(*item.source, *item.frame));
-            UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
-                writer.Write(admitted, catalog.categories());
-            });
-        }
-        return "";
-    });
+    static_cast<StudySummary&>(summary) =
+        ReadStudy(run, catalog, [&](FrameItem& item) -> std::string {
+            if (item.frame) {
+                // Before the catalog admits it, so that a frame whose image is missing fails
+                // without adding its labels to the classes.
+                writer.FindImage(*item.frame, DatasetFileName(*item.source, *item.frame));
+                UseAdmitted(catalog, item, [&](const DatasetFrame& admitted) {
+                    writer.Write(admitted, catalog.categories());
+                });
+            }
+            return "";
+        });
     summary.admitted = catalog.tally();
     if (!summary.stopped) {
         Complete(summary, [&] { writer.Finish(catalog); });
