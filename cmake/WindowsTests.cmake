@@ -9,20 +9,7 @@
 set(ANNOXML_TEST_DATA_DIR "Z:${CMAKE_CURRENT_SOURCE_DIR}/data" CACHE STRING
     "The test data folder as the Windows tests see it")
 
-set(ANNOXML_WINDOWS_LIBRARY_TESTS
-  frame_test.cpp
-  dataset_catalog_test.cpp
-  dataset_writer_test.cpp
-  preview_svg_test.cpp
-  preview_writer_test.cpp
-  stats_test.cpp
-  masks_test.cpp
-  yolo_test.cpp
-  rle_test.cpp
-  eval_test.cpp
-  agree_test.cpp
-  pipeline_test.cpp)
-add_executable(annoxml_tests ${ANNOXML_CORE_TESTS} ${ANNOXML_WINDOWS_LIBRARY_TESTS})
+add_executable(annoxml_tests ${ANNOXML_CORE_TESTS} ${ANNOXML_LIBRARY_TESTS})
 target_include_directories(annoxml_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
                            ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(annoxml_tests PRIVATE annoxml_library PNG::PNG GTest::gtest GTest::gmock
