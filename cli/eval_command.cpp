@@ -17,7 +17,7 @@ bool IsCocoFile(const FrameOptions& frames) {
     return path.extension() == ".json" && std::filesystem::is_regular_file(path, error);
 }
 
-void CheckArgs(const EvalArgs& args) {
+void RefuseBadEvalArgs(const EvalArgs& args) {
     const DatasetOptions& catalog = args.frames.dataset;
     if (IsCocoFile(args.frames)) {
         if (!catalog.renames.empty() || catalog.categories || !catalog.splits.empty() ||
@@ -109,7 +109,7 @@ CLI::App* AddEval(CLI::App& app, EvalArgs& args) {
     // Replaces the catalog options' own callback, so it converts them first.
     command->parse_complete_callback([&args] {
         args.frames.dataset = ToDatasetOptions(args.frames);
-        CheckArgs(args);
+        RefuseBadEvalArgs(args);
     });
     return command;
 }

@@ -8,7 +8,10 @@ find_library(ANNOXML_PUGIXML_STATIC NAMES libpugixml.a REQUIRED)
 set(ANNOXML_DEPS_DIR ${PROJECT_BINARY_DIR}/_deps)
 include(${PROJECT_SOURCE_DIR}/cmake/DebianPng.cmake)
 
-add_library(annoxml_native_package SHARED ${ANNOXML_LIBRARY_SOURCES} ${ANNOXML_BOUNDARY_SOURCES})
+# The library's objects are the installed library's (annoxml_objects); the PNG writer is compiled
+# again, against the libpng linked in.
+add_library(annoxml_native_package SHARED ${ANNOXML_PNG_SOURCES}
+            $<TARGET_OBJECTS:annoxml_objects>)
 target_include_directories(annoxml_native_package PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src
   $<TARGET_PROPERTY:pugixml::pugixml,INTERFACE_INCLUDE_DIRECTORIES>)

@@ -23,5 +23,8 @@ target_link_libraries(annoxml_boundary_tests PRIVATE annoxml pugixml::pugixml
                       nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main annoxml_warnings)
 target_include_directories(annoxml_boundary_tests PRIVATE ${PROJECT_SOURCE_DIR}/include)
 
+foreach(tests annoxml_tests annoxml_boundary_tests)
+  target_compile_options(${tests} PRIVATE ${ANNOXML_TEST_OPTIMIZATION})
+endforeach()
 set_target_properties(annoxml_tests annoxml_boundary_tests PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
