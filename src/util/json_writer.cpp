@@ -13,6 +13,8 @@ namespace annoxml::detail {
 namespace {
 
 constexpr std::size_t kMaxNumberLength = 64;
+// Texts up to this size, nearly all of them, are copied after one check for room.
+constexpr std::size_t kShortText = 512;
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 constexpr double kMaxShortDigits = 1e15;
@@ -240,20 +242,6 @@ void JsonWriter::Close(char bracket) {
     }
 }
 
-void JsonWriter::Key(std::string_view key) {
-    BeginItem();
-    Reserve(key.size() + 4);
-    char* out = buffer_.get() + used_;
-    *out++ = '"';
-    std::memcpy(out, key.data(), key.size());
-    out += key.size();
-    *out++ = '"';
-    *out++ = ':';
-    if (indent_ >= 0) *out++ = ' ';
-    used_ = static_cast<std::size_t>(out - buffer_.get());
-    afterKey_ = true;
-}
-
 void JsonWriter::Scalar(std::string_view text) {
     BeginItem();
     Append(text);
@@ -309,6 +297,15 @@ void JsonWriter::AnyNumber(double value) {
 void JsonWriter::String(std::string_view text) {
     BeginItem();
     if (NeedsNoEscape(text)) {
+        if (text.size() <= kShortText) {
+            Reserve(text.size() + 2);
+            char* out = buffer_.get() + used_;
+            *out++ = '"';
+            std::memcpy(out, text.data(), text.size());
+            out[text.size()] = '"';
+            used_ += text.size() + 2;
+            return;
+        }
         Reserve(1);
         buffer_[used_++] = '"';
         Append(text);
