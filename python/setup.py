@@ -1,7 +1,8 @@
 """Builds the extension module with the project's own CMake build (target annoxml_python).
 
 The build directory is $ANNOXML_BUILD_DIR when set (an existing build of the project, so that
-only the module is compiled there), otherwise a fresh one below setuptools' build_temp. Set
+only the module is compiled there; a relative path is taken from the project's folder, because pip
+runs this file from python/), otherwise a fresh one below setuptools' build_temp. Set
 CMAKE_CXX_COMPILER_LAUNCHER=ccache to reuse earlier compilations.
 """
 
@@ -27,7 +28,8 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
         if not (PROJECT_DIR / "CMakeLists.txt").is_file():
             raise RuntimeError(f"the annoxml project is not at {PROJECT_DIR}: build in-tree")
-        build_dir = Path(os.environ.get("ANNOXML_BUILD_DIR") or Path(self.build_temp) / "cmake")
+        given = os.environ.get("ANNOXML_BUILD_DIR")
+        build_dir = PROJECT_DIR / given if given else Path(self.build_temp) / "cmake"
         build_dir = build_dir.resolve()
         configure = ["cmake", "-S", str(PROJECT_DIR), "-B", str(build_dir),
                      "-DANNOXML_BUILD_PYTHON=ON", f"-DPython3_EXECUTABLE={sys.executable}"]
