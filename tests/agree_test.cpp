@@ -1,10 +1,13 @@
 // Agreement between raters: hand-computed cases, and the span arithmetic against rendered masks.
+#include <optional>
 #include <random>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "annoxml/agree.h"
 #include "frame_fixture.h"
+#include "util/text_columns.h"
 
 using annoxml::AgreementOptions;
 using annoxml::AgreementReport;
@@ -283,6 +286,32 @@ TEST(AgreeTest, FramesOfDifferentSizesAreNotCompared) {
     Study study(2);
     const DatasetFrame small = Drawn({}, 10, 10), large = Drawn({}, 20, 10);
     EXPECT_THROW(study.study.Compare({&small, &large}, 2), std::invalid_argument);
+}
+
+// The table's columns line up whatever letters the row names hold: widths count characters.
+TEST(AgreementTable, ColumnsLineUpUnderNamesWithLettersBeyondAscii) {
+    annoxml::PairAgreement pair;
+    pair.overall.dice = 0.5;
+    for (const char* name : {"Œdème", "polyp", "ulcère de Dieulafoy"}) {
+        pair.perCategory[name].dice = 0.25;
+    }
+    AgreementReport report;
+    report.raters = {"a", "b"};
+    report.pairs = {pair};
+    const std::string table = annoxml::AgreementTable(report);
+
+    std::size_t rows = 0;
+    std::optional<std::size_t> diceEnd;  // in characters, where each row's "dice" value ends
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t found = line.find("0.");
+        if (line.rfind("  ", 0) != 0 || found == std::string::npos) continue;
+        const std::size_t end = annoxml::detail::Characters(line.substr(0, found + 5));
+        if (!diceEnd) diceEnd = end;
+        EXPECT_EQ(end, *diceEnd) << line;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 4u) << table;
 }
 
 }  // namespace

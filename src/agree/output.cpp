@@ -5,11 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include "annoxml/agree.h"
+#include "util/text_columns.h"
 
 namespace annoxml {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using detail::Characters;
+using detail::Padded;
 
 // The measures in the order of the JSON keys and of the table's columns.
 struct MeasureField {
@@ -53,12 +56,6 @@ std::string Fixed(const std::optional<double>& value) {
     return text;
 }
 
-std::string Padded(const std::string& text, std::size_t width, bool right = false) {
-    if (text.size() >= width) return text;
-    const std::string fill(width - text.size(), ' ');
-    return right ? fill + text : text + fill;
-}
-
 std::string ScopeTable(const PairAgreement& pair) {
     std::vector<std::pair<std::string, const AgreementMeasures*>> rows{{"overall", &pair.overall}};
     for (const auto& [name, m] : pair.perCategory) rows.push_back({"category " + name, &m});
@@ -66,7 +63,7 @@ std::string ScopeTable(const PairAgreement& pair) {
         for (const auto& [name, m] : pair.perFolder) rows.push_back({"folder " + name, &m});
     }
     std::size_t width = 5;
-    for (const auto& row : rows) width = std::max(width, row.first.size());
+    for (const auto& row : rows) width = std::max(width, Characters(row.first));
     std::string text = "  " + Padded("", width);
     for (const MeasureField& field : kMeasureFields) text += Padded(field.key, 12, true);
     text += "\n";

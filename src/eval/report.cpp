@@ -7,10 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include "annoxml/eval.h"
+#include "util/text_columns.h"
 
 namespace annoxml {
 namespace {
 
+using detail::Characters;
+using detail::Padded;
 using nlohmann::ordered_json;
 
 ordered_json FrameScoresJson(const FrameScores& s) {
@@ -34,18 +37,6 @@ std::string Fixed(double value, int places = 3) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", places, value);
     return text;
-}
-
-// Characters of UTF-8 text, for columns.
-std::size_t Characters(const std::string& text) {
-    std::size_t count = 0;
-    for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return count;
-}
-
-std::string Padded(const std::string& text, std::size_t width) {
-    const std::size_t length = Characters(text);
-    return length >= width ? text : text + std::string(width - length, ' ');
 }
 
 std::size_t NameWidth(const GroundTruth& truth, std::size_t least) {
