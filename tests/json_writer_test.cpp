@@ -196,6 +196,15 @@ TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
         {99999.99, "99999.99"}, {100000.0, "1e+05"}};
     for (const auto& [value, text] : fixed) EXPECT_EQ(written(value), text);
 
+    // Whole hundredths below 1e5, written digit by digit: every digit count, with and without
+    // fractions and their trailing zeros.
+    char expected[64];
+    for (std::uint32_t k = 0; k < 10000000; k += k < 100000 ? 1 : 37) {
+        const double value = (k % 2 ? -1.0 : 1.0) * k / 100;
+        ASSERT_EQ(written(value),
+                  std::string(expected, std::to_chars(expected, expected + 64, value).ptr));
+    }
+
     std::mt19937_64 random(25);
     for (int i = 0; i < 400000; ++i) {
         double value;
@@ -213,7 +222,6 @@ TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
             if (i % 4 == 3) value = std::nextafter(value, random() % 2 ? 0.0 : 1e300);
         }
         const std::string text = written(value);
-        char expected[64];
         ASSERT_EQ(text, std::string(expected, std::to_chars(expected, expected + 64, value).ptr));
         ASSERT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
         // Significant digits: the mantissa's, without point, sign and zeros at either end.

@@ -91,22 +91,30 @@ bool WriteShortDecimal(double value, char*& out) {
 // set are image coordinates.
 constexpr double kMaxSmallHundredths = 1e5;
 
+// "00" to "99": digits are written two at a time.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Writes k / 100 for 0 <= k < 1e7 in fixed notation, without trailing zeros.
 char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
     std::uint32_t whole = hundredths / 100;
     const std::uint32_t fraction = hundredths % 100;
     if (negative) *out++ = '-';
-    char reversed[8];
-    int count = 0;
-    do {
-        reversed[count++] = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole != 0);
-    while (count > 0) *out++ = reversed[--count];
+    const int length = whole < 10 ? 1 : whole < 100 ? 2 : whole < 1000 ? 3 : whole < 10000 ? 4 : 5;
+    char* digit = out + length;
+    out = digit;
+    while (whole >= 10) {
+        digit -= 2;
+        std::memcpy(digit, kDigitPairs + 2 * (whole % 100), 2);
+        whole /= 100;
+    }
+    if (digit != out - length) *--digit = static_cast<char>('0' + whole);
     if (fraction != 0) {
         *out++ = '.';
-        *out++ = static_cast<char>('0' + fraction / 10);
-        if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
+        std::memcpy(out, kDigitPairs + 2 * fraction, 2);
+        out += fraction % 10 != 0 ? 2 : 1;
     }
     return out;
 }
