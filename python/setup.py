@@ -33,7 +33,7 @@ class CMakeBuild(build_ext):
         build_dir = build_dir.resolve()
         configure = ["cmake", "-S", str(PROJECT_DIR), "-B", str(build_dir),
                      "-DANNOXML_BUILD_PYTHON=ON", f"-DPython3_EXECUTABLE={sys.executable}"]
-        if "ANNOXML_BUILD_DIR" not in os.environ:
+        if not given:
             configure += ["-DCMAKE_BUILD_TYPE=Release", "-DANNOXML_BUILD_CLI=OFF",
                           "-DANNOXML_BUILD_TESTS=OFF", "-DANNOXML_BUILD_NATIVE_PACKAGE=OFF"]
         subprocess.run(configure, check=True)

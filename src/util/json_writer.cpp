@@ -110,7 +110,7 @@ char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
         std::memcpy(digit, kDigitPairs + 2 * (whole % 100), 2);
         whole /= 100;
     }
-    if (digit != out - length) *--digit = static_cast<char>('0' + whole);
+    if (length % 2 != 0) *--digit = static_cast<char>('0' + whole);  // the leading digit
     if (fraction != 0) {
         *out++ = '.';
         std::memcpy(out, kDigitPairs + 2 * fraction, 2);
