@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "annoxml/annoxml.h"
-#include "coco/xml_scan.h"
+#include "reader/xml_scan.h"
 #include "coco_reference.h"
 #include "test_xml.h"
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "annoxml/frame.h"
+#include "frame_text.h"
 #include "test_xml.h"
 
 using annoxml::Frame;
@@ -32,7 +34,27 @@ std::string Document(const std::string& shapes, const std::string& header = "") 
            shapes + "</Annotation>";
 }
 
-Frame Read(const std::string& xml) { return ReadFrame(ParseXml(xml), "frame.xml"); }
+// Both ways of reading must agree, frame, problems and errors: from a file, which takes the short
+// way for plain documents, and from the parser's tree.
+void ExpectFileReadsAsTree(const std::string& path, const pugi::xml_document& doc) {
+    for (const bool collect : {false, true}) {
+        SCOPED_TRACE(collect ? "collecting problems" : "stopping at the first");
+        using Problems = std::vector<std::string>*;
+        EXPECT_EQ(annoxml::test::ReadingText([&](Problems problems) {
+                      return ReadFrame(path, collect ? problems : nullptr);
+                  }),
+                  annoxml::test::ReadingText([&](Problems problems) {
+                      return ReadFrame(doc, path, collect ? problems : nullptr);
+                  }));
+    }
+}
+
+Frame Read(const std::string& xml) {
+    static const annoxml::test::TempDir dir;
+    const pugi::xml_document doc = ParseXml(xml);
+    ExpectFileReadsAsTree(dir.Write("frame.xml", xml), doc);
+    return ReadFrame(doc, "frame.xml");
+}
 
 // To the nearest hundredth of a pixel, ties to even: how sampled vertices are stored.
 double R(double value) { return std::nearbyint(value * 100) / 100; }
@@ -467,6 +489,25 @@ TEST(FrameReader, CoordinatesReadAsFromCharsReadsThem) {
         EXPECT_EQ(std::signbit(x), std::signbit(expected));
         EXPECT_EQ(x, expected);
     }
+}
+
+TEST(FrameReader, EveryFileOfTheProjectReadsAsItsTree) {
+    const std::filesystem::path root =
+        std::filesystem::path(ANNOXML_TEST_DATA).parent_path().parent_path();
+    int files = 0;
+    for (const char* folder : {"tests", "examples"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
+            if (entry.path().extension() != ".xml") continue;
+            SCOPED_TRACE(entry.path().string());
+            const std::string path = entry.path().string();
+            testing::internal::CaptureStdout();
+            const pugi::xml_document doc = LoadXml(path);
+            testing::internal::GetCapturedStdout();
+            ExpectFileReadsAsTree(path, doc);
+            ++files;
+        }
+    }
+    EXPECT_GE(files, 10);
 }
 
 TEST(FrameReader, PathFormLoadsWithoutEcho) {

@@ -13,10 +13,10 @@
 #include "coco/converters.h"
 #include "coco/json_stream.h"
 #include "coco/label_table.h"
-#include "coco/xml_scan.h"
 #include "reader/declared_encoding.h"
 #include "reader/document.h"
 #include "reader/load.h"
+#include "reader/xml_scan.h"
 #include "util/names.h"
 
 namespace {
@@ -302,12 +302,7 @@ class ScannedSource {
   public:
     // False when the text is left to the parser.
     bool Scan(std::string_view text) {
-        // The scanner reads UTF-8 as the parser does; a NUL byte ends the parser's text early.
-        if (text.find('\0') != std::string_view::npos ||
-            annoxml::detail::EncodingToTranscode(text) ||
-            !annoxml::detail::ParserReadsAsUtf8(text)) {
-            return false;
-        }
+        if (!annoxml::detail::ParserReadsAsItIs(text)) return false;
         text_ = text;
         return annoxml::detail::WalkDocument(text, *this);
     }

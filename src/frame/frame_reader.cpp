@@ -10,8 +10,9 @@
 #include "annoxml/frame.h"
 #include "frame/geometry.h"
 #include "frame/numbers.h"
+#include "reader/declared_encoding.h"
+#include "reader/element_tree.h"
 #include "reader/load.h"
-#include "util/names.h"
 #include "util/points.h"
 
 namespace annoxml {
@@ -65,34 +66,50 @@ constexpr KindsByInitial MakeKindsByInitial() {
 
 constexpr KindsByInitial kKindsByInitial = MakeKindsByInitial();
 
-const KindInfo* FindKind(const char* name) {
+using detail::ElementTree;
+using Element = ElementTree::Index;
+
+const KindInfo* FindKind(std::string_view name) {
+    if (name.empty()) {
+        return nullptr;
+    }
     const auto initial = static_cast<unsigned char>(name[0] - 'A');
     if (initial >= kKindsByInitial.size()) {
         return nullptr;
     }
     for (const int kind : kKindsByInitial[initial]) {
         if (kind < 0) break;
-        if (detail::SameName(name, kKinds[kind].name)) return &kKinds[kind];
+        if (name == kKinds[kind].name) return &kKinds[kind];
     }
     return nullptr;
 }
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// Calls visit(child) for each child element called `name`, comparing names inline: the parser's
-// own named iteration calls strcmp for every sibling.
+// Calls visit(child) for each child element called `name`.
 template <typename Visit>
-void ForEachChildNamed(pugi::xml_node parent, const char* name, Visit visit) {
-    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (detail::SameName(child.name(), name)) visit(child);
-    }
+void ForEachChildNamed(const ElementTree& tree, Element parent, std::string_view name,
+                       Visit visit) {
+    tree.ForEachChild(parent, [&](Element child) {
+        if (tree[child].name == name) visit(child);
+    });
+}
+
+// The text of the first child called `name`; "" when there is none.
+std::string_view ChildText(const ElementTree& tree, Element element, std::string_view name) {
+    const Element child = tree.ChildNamed(element, name);
+    return child == ElementTree::kNone ? std::string_view() : tree[child].text;
 }
 
 // Reads the numbers of one shape; every problem becomes a FrameError naming the shape.
 class ShapeReader {
   public:
-    ShapeReader(const std::string& source, ShapeKind kind, pugi::xml_node node)
-        : source_(source), kind_(kind), node_(node), index_(node.attribute("Index").value()) {}
+    ShapeReader(const std::string& source, ShapeKind kind, const ElementTree& tree, Element element)
+        : source_(source),
+          kind_(kind),
+          tree_(tree),
+          element_(element),
+          index_(tree.AttributeOf(element, "Index")) {}
 
     [[noreturn]] void Fail(const std::string& problem) const {
         throw FrameError(source_, ShapeName(kind_, index_) + ": " + problem);
@@ -103,8 +120,8 @@ class ShapeReader {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
         PointPairs pairs(*this, points);
-        ForEachChildNamed(node_, "Point",
-                          [&](pugi::xml_node point) { pairs.Add(point.text().as_string("")); });
+        ForEachChildNamed(tree_, element_, "Point",
+                          [&](Element point) { pairs.Add(tree_[point].text); });
         pairs.Finish();
         return points;
     }
@@ -113,14 +130,14 @@ class ShapeReader {
     std::vector<Point> PointsIn(const char* container) const {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
-        ForEachChildNamed(node_, container,
-                          [&](pugi::xml_node child) { AppendDescendantPoints(child, points); });
+        ForEachChildNamed(tree_, element_, container,
+                          [&](Element child) { AppendDescendantPoints(child, points); });
         return points;
     }
 
     // The one point in the text of the first child named `name`; nullopt when it has no text.
     std::optional<Point> SinglePoint(const char* name) const {
-        const std::string_view text = detail::Trimmed(node_.child(name).text().as_string(""));
+        const std::string_view text = detail::Trimmed(ChildText(tree_, element_, name));
         if (text.empty()) {
             return std::nullopt;
         }
@@ -180,24 +197,10 @@ class ShapeReader {
         double x_ = 0;
     };
 
-    void AppendDescendantPoints(pugi::xml_node container, std::vector<Point>& points) const {
+    void AppendDescendantPoints(Element container, std::vector<Point>& points) const {
         PointPairs pairs(*this, points);
-        // Pre-order walk without recursion, so that deep nesting cannot exhaust the stack.
-        pugi::xml_node node = container.first_child();
-        while (node && node != container) {
-            if (node.type() == pugi::node_element && detail::SameName(node.name(), "Point")) {
-                pairs.Add(node.text().as_string(""));
-            }
-            if (node.first_child()) {
-                node = node.first_child();
-                continue;
-            }
-            while (node != container && !node.next_sibling()) {
-                node = node.parent();
-            }
-            if (node != container) {
-                node = node.next_sibling();
-            }
+        for (Element element = container + 1; element < tree_[container].end; ++element) {
+            if (tree_[element].name == "Point") pairs.Add(tree_[element].text);
         }
         pairs.Finish();
     }
@@ -238,7 +241,8 @@ class ShapeReader {
 
     const std::string& source_;
     ShapeKind kind_;
-    pugi::xml_node node_;
+    const ElementTree& tree_;
+    Element element_;
     std::string index_;
 };
 
@@ -321,66 +325,72 @@ std::vector<std::vector<Point>> PartsOf(const ShapeReader& shape, ShapeKind kind
     }
 }
 
-std::string ChildText(pugi::xml_node node, const char* name) {
-    return node.child(name).text().as_string("");
-}
-
-class FrameBuilder : public pugi::xml_tree_walker {
+class FrameBuilder {
   public:
     // With `problems`, every problem is recorded there and reading goes on without the shape
     // at fault; without, the first one throws.
-    FrameBuilder(const std::string& source, std::vector<std::string>* problems)
-        : problems_(problems) {
+    FrameBuilder(const ElementTree& tree, const std::string& source,
+                 std::vector<std::string>* problems)
+        : tree_(tree), problems_(problems) {
         frame_.source = source;
         frame_.regions.reserve(kUsualRegions);
-        regionNodes_.reserve(kUsualRegions);
+        regionElements_.reserve(kUsualRegions);
     }
 
-    bool for_each(pugi::xml_node& node) override {
-        if (node.type() != pugi::node_element) {
-            return true;
+    Frame Read() {
+        for (Element element = 0; element < tree_.size(); ++element) {
+            Visit(element);
         }
-        const char* name = node.name();
-        if (detail::SameName(name, "Point")) {
-            return true;  // most elements are points, which their shapes read
-        }
-        if (const KindInfo* kind = FindKind(name)) {
-            Attempt([&] { AddShape(*kind, node); });
-        } else if (detail::SameName(name, "ImageInformation")) {
-            if (!image_) image_ = node;
-        } else if (detail::SameName(name, "User")) {
-            if (!user_) user_ = node;
-        } else if (detail::SameName(name, "LabelList")) {
-            for (pugi::xml_node label : node.children("Label")) {
-                frame_.labels.push_back(
-                    {label.attribute("LabelType").value(), label.attribute("LabelColor").value()});
-            }
-        } else if (detail::SameName(name, "Mask")) {
-            frame_.masks.push_back({node.attribute("Index").value(),
-                                    node.attribute("Description").value(),
-                                    node.attribute("Color").value()});
-        }
-        return true;
-    }
-
-    Frame Finish() {
-        Attempt([&] { ReadImage(); });
-        Attempt([&] {
-            if (!user_) {
-                Fail("no User element");
-            }
-        });
-        frame_.user = user_.attribute("UserID").value();
-        frame_.captured = user_.attribute("Time").value();
-        CheckRegionLabels();
-        Attempt([&] { CheckText(); });
-        return std::move(frame_);
+        return Finish();
     }
 
   private:
     // Room for the regions of most frames, so that adding them does not move the list; a list
     // of this size is still one the allocator keeps per thread.
     static constexpr std::size_t kUsualRegions = 4;
+
+    void Visit(Element element) {
+        const std::string_view name = tree_[element].name;
+        if (name == "Point") {
+            return;  // most elements are points, which their shapes read
+        }
+        if (const KindInfo* kind = FindKind(name)) {
+            Attempt([&] { AddShape(*kind, element); });
+        } else if (name == "ImageInformation") {
+            if (image_ == ElementTree::kNone) image_ = element;
+        } else if (name == "User") {
+            if (user_ == ElementTree::kNone) user_ = element;
+        } else if (name == "LabelList") {
+            ForEachChildNamed(tree_, element, "Label", [&](Element label) {
+                frame_.labels.push_back({std::string(Attribute(label, "LabelType")),
+                                         std::string(Attribute(label, "LabelColor"))});
+            });
+        } else if (name == "Mask") {
+            frame_.masks.push_back({std::string(Attribute(element, "Index")),
+                                    std::string(Attribute(element, "Description")),
+                                    std::string(Attribute(element, "Color"))});
+        }
+    }
+
+    Frame Finish() {
+        Attempt([&] { ReadImage(); });
+        Attempt([&] {
+            if (user_ == ElementTree::kNone) {
+                Fail("no User element");
+            }
+        });
+        if (user_ != ElementTree::kNone) {
+            frame_.user = Attribute(user_, "UserID");
+            frame_.captured = Attribute(user_, "Time");
+        }
+        CheckRegionLabels();
+        Attempt([&] { CheckText(); });
+        return std::move(frame_);
+    }
+
+    std::string_view Attribute(Element element, std::string_view name) const {
+        return tree_.AttributeOf(element, name);
+    }
 
     template <typename Step>
     void Attempt(Step step) {
@@ -400,16 +410,16 @@ class FrameBuilder : public pugi::xml_tree_walker {
     }
 
     void ReadImage() {
-        if (!image_) {
+        if (image_ == ElementTree::kNone) {
             Fail("no ImageInformation element");
         }
-        frame_.fileName = ChildText(image_, "FileName");
+        frame_.fileName = ChildText(tree_, image_, "FileName");
         Attempt([&] { frame_.width = ImageSize("Width"); });
         Attempt([&] { frame_.height = ImageSize("Height"); });
     }
 
     int ImageSize(const char* name) const {
-        const std::string text = ChildText(image_, name);
+        const std::string text(ChildText(tree_, image_, name));
         if (text.empty()) {
             Fail(std::string("ImageInformation: no ") + name);
         }
@@ -421,61 +431,60 @@ class FrameBuilder : public pugi::xml_tree_walker {
         return *value;
     }
 
-    void AddShape(const KindInfo& kind, pugi::xml_node node) {
-        if (kind.needsIndex && node.attribute("Index").value()[0] == '\0') {
+    void AddShape(const KindInfo& kind, Element element) {
+        if (kind.needsIndex && Attribute(element, "Index").empty()) {
             return;
         }
-        const ShapeReader shape(frame_.source, kind.kind, node);
+        const ShapeReader shape(frame_.source, kind.kind, tree_, element);
         if (HasArea(kind.kind)) {
-            AddRegion(shape, kind.kind, node);
+            AddRegion(shape, kind.kind, element);
         } else {
-            AddMark(shape, kind.kind, node);
+            AddMark(shape, kind.kind, element);
         }
     }
 
-    void AddRegion(const ShapeReader& shape, ShapeKind kind, pugi::xml_node node) {
+    void AddRegion(const ShapeReader& shape, ShapeKind kind, Element element) {
         Region region;
         region.kind = kind;
         region.index = shape.index();
-        // One pass over the attributes; the first of a name counts, as attribute() finds it.
+        // One pass over the attributes; the first of a name counts.
         bool label = false, description = false, color = false;
-        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
-             attribute = attribute.next_attribute()) {
-            const char* name = attribute.name();
-            if (!label && detail::SameName(name, "Label")) {
-                region.label = attribute.value();
+        for (const ElementTree::Attribute* attribute = tree_.AttributesBegin(element);
+             attribute != tree_.AttributesEnd(element); ++attribute) {
+            if (!label && attribute->name == "Label") {
+                region.label = attribute->value;
                 label = true;
-            } else if (!description && detail::SameName(name, "Description")) {
-                region.description = attribute.value();
+            } else if (!description && attribute->name == "Description") {
+                region.description = attribute->value;
                 description = true;
-            } else if (!color && detail::SameName(name, "Color")) {
-                region.color = attribute.value();
+            } else if (!color && attribute->name == "Color") {
+                region.color = attribute->value;
                 color = true;
             }
         }
-        const pugi::xml_node parent = node.parent();
-        if (detail::SameName(parent.name(), "Mask")) {
-            region.mask = parent.attribute("Index").value();
+        const Element parent = tree_[element].parent;
+        if (parent != ElementTree::kNone && tree_[parent].name == "Mask") {
+            region.mask = Attribute(parent, "Index");
         }
         region.outline = OutlineOf(shape, kind);
         region.area = detail::ShoelaceArea(region.outline);
         region.box = detail::BoxOf(region.outline);
         frame_.regions.push_back(std::move(region));
-        regionNodes_.push_back(node);
+        regionElements_.push_back(element);
     }
 
-    void AddMark(const ShapeReader& shape, ShapeKind kind, pugi::xml_node node) {
+    void AddMark(const ShapeReader& shape, ShapeKind kind, Element element) {
         Mark mark;
         mark.kind = kind;
         mark.index = shape.index();
-        mark.label = node.attribute("Label").value();
-        mark.description = node.attribute("Description").value();
-        mark.color = node.attribute(kind == ShapeKind::Text ? "TextColor" : "Color").value();
+        mark.label = Attribute(element, "Label");
+        mark.description = Attribute(element, "Description");
+        mark.color = Attribute(element, kind == ShapeKind::Text ? "TextColor" : "Color");
         mark.parts = PartsOf(shape, kind);
         if (kind == ShapeKind::Text) {
-            mark.text = ChildText(node, "Content");
+            mark.text = ChildText(tree_, element, "Content");
         } else if (kind == ShapeKind::ArrowText) {
-            mark.text = ChildText(node, "Text");
+            mark.text = ChildText(tree_, element, "Text");
         }
         frame_.marks.push_back(std::move(mark));
     }
@@ -484,7 +493,7 @@ class FrameBuilder : public pugi::xml_tree_walker {
     void CheckRegionLabels() {
         for (std::size_t i = 0; i < frame_.regions.size(); ++i) {
             const Region& region = frame_.regions[i];
-            const ShapeReader shape(frame_.source, region.kind, regionNodes_[i]);
+            const ShapeReader shape(frame_.source, region.kind, tree_, regionElements_[i]);
             Attempt([&] {
                 if (region.label.empty()) {
                     shape.Fail("no label");
@@ -529,12 +538,19 @@ class FrameBuilder : public pugi::xml_tree_walker {
         return false;
     }
 
+    const ElementTree& tree_;
     Frame frame_;
-    pugi::xml_node image_;
-    pugi::xml_node user_;
-    std::vector<pugi::xml_node> regionNodes_;
+    Element image_ = ElementTree::kNone;
+    Element user_ = ElementTree::kNone;
+    std::vector<Element> regionElements_;
     std::vector<std::string>* problems_;
 };
+
+// The tree of the thread's current document: its room is kept from one document to the next.
+ElementTree& ThreadTree() {
+    thread_local ElementTree tree;
+    return tree;
+}
 
 }  // namespace
 
@@ -555,16 +571,20 @@ Frame ReadFrame(const pugi::xml_document& doc, const std::string& source) {
 
 Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
                 std::vector<std::string>* problems) {
-    FrameBuilder builder(source, problems);
-    pugi::xml_node root = doc;  // a handle: traverse() reads through it, changing nothing
-    root.traverse(builder);
-    return builder.Finish();
+    ElementTree& tree = ThreadTree();
+    tree.Read(doc);
+    return FrameBuilder(tree, source, problems).Read();
 }
 
-Frame ReadFrame(const std::string& path) { return ReadFrame(detail::LoadDocument(path), path); }
+Frame ReadFrame(const std::string& path) { return ReadFrame(path, nullptr); }
 
 Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
-    return ReadFrame(detail::LoadDocument(path), path, problems);
+    detail::DocumentBytes bytes = detail::ReadDocumentBytes(path);
+    ElementTree& tree = ThreadTree();
+    if (detail::ParserReadsAsItIs(bytes.view()) && tree.Scan(bytes.view())) {
+        return FrameBuilder(tree, path, problems).Read();
+    }
+    return ReadFrame(detail::ParseDocumentBytes(bytes), path, problems);
 }
 
 }  // namespace annoxml

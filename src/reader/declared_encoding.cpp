@@ -142,6 +142,11 @@ std::optional<std::string> EncodingToTranscode(std::string_view document) {
     return std::string(*encoding);
 }
 
+bool ParserReadsAsItIs(std::string_view document) {
+    return document.find('\0') == std::string_view::npos && ParserReadsAsUtf8(document) &&
+           !EncodingToTranscode(document);
+}
+
 std::string TranscodeToUtf8(const std::string& encoding, std::string_view text) {
     const std::unique_ptr<platform::ToUtf8Converter> converter = ConverterFrom(encoding);
     std::string result(text.size() + text.size() / 2 + 16, '\0');

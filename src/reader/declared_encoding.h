@@ -17,6 +17,10 @@ std::optional<std::string> EncodingToTranscode(std::string_view document);
 // byte order mark or start, and no ISO-8859-1 declaration.
 bool ParserReadsAsUtf8(std::string_view document);
 
+// Whether the parser reads `document` as the UTF-8 text it is: nothing to transcode, no byte order
+// mark or declaration of another encoding, and no NUL byte, which would end the text early.
+bool ParserReadsAsItIs(std::string_view document);
+
 // The UTF-8 form of `text`. Throws the loading error "unsupported encoding NAME" when the system
 // cannot convert from `encoding`, and one naming the offset when `text` is not valid in it.
 std::string TranscodeToUtf8(const std::string& encoding, std::string_view text);

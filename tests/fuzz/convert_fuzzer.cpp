@@ -26,6 +26,7 @@
 #include "annoxml/masks.h"
 #include "annoxml/yolo.h"
 #include "coco_reference.h"
+#include "frame_text.h"
 #include "reader/load.h"
 
 namespace {
@@ -124,6 +125,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         Export(annoxml::ReadFrame(input));
     } catch (const std::runtime_error&) {
+    }
+    for (const bool collect : {false, true}) {
+        using Problems = std::vector<std::string>*;
+        const std::string fromFile = annoxml::test::ReadingText([&](Problems problems) {
+            return annoxml::ReadFrame(input, collect ? problems : nullptr);
+        });
+        const std::string fromTree = annoxml::test::ReadingText([&](Problems problems) {
+            return annoxml::ReadFrame(annoxml::detail::LoadDocument(input), input,
+                                      collect ? problems : nullptr);
+        });
+        if (fromFile != fromTree) {
+            std::fprintf(stderr, "frame from the file:\n%s\nfrom the tree:\n%s\n", fromFile.c_str(),
+                         fromTree.c_str());
+            std::abort();
+        }
     }
     std::remove(output.c_str());
     const std::string converted = Outcome([&] {

@@ -1,66 +1,15 @@
-#include "coco/xml_scan.h"
+#include "reader/xml_scan.h"
 
-#include <array>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "reader/xml_chars.h"
 
 namespace annoxml::detail {
 namespace {
 
-enum CharClass : unsigned char { kNameStart = 1, kName = 2, kSpace = 4, kTextStop = 8 };
-
-constexpr std::array<unsigned char, 256> MakeClasses() {
-    std::array<unsigned char, 256> classes{};
-    for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kNameStart | kName;
-    for (int c = 'a'; c <= 'z'; ++c) classes[c] = kNameStart | kName;
-    for (int c = '0'; c <= '9'; ++c) classes[c] = kName;
-    classes['_'] = classes[':'] = kNameStart | kName;
-    classes['-'] = classes['.'] = kName;
-    classes[' '] = classes['\t'] = classes['\n'] = classes['\r'] = kSpace;
-    // Character data ends at '<'; '&' and '>' in it are left to the parser.
-    classes['<'] = classes['&'] = classes['>'] = kTextStop;
-    return classes;
-}
-
-constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
-
-bool Is(char c, CharClass charClass) {
-    return (kClasses[static_cast<unsigned char>(c)] & charClass) != 0;
-}
-
-bool IsNameStart(char c) { return Is(c, kNameStart); }
-
-// The position of the first '<', '&' or '>' from `position` on, or the text's size. Character
-// data is most of a document, so it is searched sixteen bytes at a time where the processor
-// allows.
-std::size_t FindTextStop(std::string_view text, std::size_t position) {
-    const char* const data = text.data();
-    const std::size_t size = text.size();
-#ifdef __SSE2__
-    const __m128i less = _mm_set1_epi8('<');
-    const __m128i ampersand = _mm_set1_epi8('&');
-    const __m128i greater = _mm_set1_epi8('>');
-    for (; position + 16 <= size; position += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position));
-        const __m128i stops = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, less), _mm_cmpeq_epi8(block, ampersand)),
-            _mm_cmpeq_epi8(block, greater));
-        if (const int mask = _mm_movemask_epi8(stops)) {
-            return position + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        }
-    }
-#endif
-    while (position < size && !(kClasses[static_cast<unsigned char>(data[position])] & kTextStop)) {
-        ++position;
-    }
-    return position;
-}
+bool IsNameStart(char c) { return IsXmlClass(c, kXmlNameStart); }
 
 }  // namespace
 
-bool IsXmlSpace(char c) { return Is(c, kSpace); }
+bool IsXmlSpace(char c) { return IsXmlClass(c, kXmlSpace); }
 
 std::size_t SkipDeclaration(std::string_view text) {
     constexpr std::string_view kStart = "<?xml";
@@ -77,7 +26,8 @@ std::size_t SkipDeclaration(std::string_view text) {
 std::size_t XmlScanner::SkipWhile(std::size_t position, unsigned char charClass) const {
     const char* const data = text_.data();
     const std::size_t size = text_.size();
-    while (position < size && (kClasses[static_cast<unsigned char>(data[position])] & charClass)) {
+    while (position < size &&
+           (kXmlCharClasses[static_cast<unsigned char>(data[position])] & charClass)) {
         ++position;
     }
     return position;
@@ -86,7 +36,7 @@ std::size_t XmlScanner::SkipWhile(std::size_t position, unsigned char charClass)
 bool XmlScanner::ReadName(std::string_view& name) {
     const std::size_t start = position_;
     if (start >= text_.size() || !IsNameStart(text_[start])) return false;
-    position_ = SkipWhile(start + 1, kName);
+    position_ = SkipWhile(start + 1, kXmlName);
     name = text_.substr(start, position_ - start);
     return true;
 }
@@ -111,7 +61,7 @@ XmlScanner::Token XmlScanner::Next() {
 
 XmlScanner::Token XmlScanner::ReadCloseTag() {
     if (!ReadName(name_)) return Token::Unsupported;
-    position_ = SkipWhile(position_, kSpace);
+    position_ = SkipWhile(position_, kXmlSpace);
     if (position_ >= text_.size() || text_[position_] != '>') return Token::Unsupported;
     ++position_;
     return Token::Close;
@@ -123,7 +73,7 @@ XmlScanner::Token XmlScanner::ReadOpenTag() {
     const std::size_t attributesStart = position_;
     for (;;) {
         const std::size_t spaceStart = position_;
-        position_ = SkipWhile(position_, kSpace);
+        position_ = SkipWhile(position_, kXmlSpace);
         if (position_ >= text_.size()) return Token::Unsupported;
         const char c = text_[position_];
         if (c == '>' || c == '/') {
@@ -159,22 +109,25 @@ std::string AttributeValue(std::string_view attributes, std::string_view name) {
         const char quote = attributes[nameEnd + 1];
         const std::size_t valueEnd = attributes.find(quote, nameEnd + 2);
         if (attributes.substr(position, nameEnd - position) == name) {
-            const std::string_view raw = attributes.substr(nameEnd + 2, valueEnd - nameEnd - 2);
-            std::string value;
-            value.reserve(raw.size());
-            for (std::size_t i = 0; i < raw.size(); ++i) {
-                if (!IsXmlSpace(raw[i])) {
-                    value += raw[i];
-                    continue;
-                }
-                value += ' ';
-                if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-            }
-            return value;
+            return AttributeValueAsParsed(attributes.substr(nameEnd + 2, valueEnd - nameEnd - 2));
         }
         position = valueEnd + 1;
     }
     return "";
+}
+
+std::string AttributeValueAsParsed(std::string_view raw) {
+    std::string value;
+    value.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (!IsXmlSpace(raw[i])) {
+            value += raw[i];
+            continue;
+        }
+        value += ' ';
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+    }
+    return value;
 }
 
 bool TextValue(std::string_view raw, std::string_view& value, std::string& scratch) {

@@ -73,6 +73,10 @@ bool WalkDocument(std::string_view text, Visitor& visitor);
 // gives it (white space characters as spaces, a CR LF pair as one); "" when there is none.
 std::string AttributeValue(std::string_view attributes, std::string_view name);
 
+// A raw attribute value as the parser gives it: white space characters as spaces, a CR LF pair as
+// one.
+std::string AttributeValueAsParsed(std::string_view raw);
+
 // Character data as the full parser gives it: line ends as "\n". False when it holds only white
 // space, which the parser keeps no node for. `value` views `raw`, or `scratch` where line ends
 // had to change.
