@@ -40,6 +40,7 @@ const Case kCases[] = {
     {"first text only, after a child and white space", "<A>  <B/>\n first <C/> second</A>", true},
     {"text of white space only is none", "<A> \r\n\t<B/>  </A>", true},
     {"CR LF and lone CR in text become LF", "<A><P>1,2\r\n3,4\r5</P></A>", true},
+    {"CR LF before the text", "<A><P>\r\n 1,2</P></A>", true},
     {"white space in values becomes spaces", "<A v='a\tb\r\nc\nd\re' w='x  y'/>", true},
     {"repeated attribute: both kept, the first found", "<A k='1' k='2'/>", true},
     {"'>' in a value", "<A v='a>b'/>", true},

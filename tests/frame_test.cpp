@@ -49,6 +49,19 @@ void ExpectFileReadsAsTree(const std::string& path, const pugi::xml_document& do
     }
 }
 
+// LoadXml without its echo of the path.
+pugi::xml_document LoadQuietly(const std::string& path) {
+    testing::internal::CaptureStdout();
+    try {
+        pugi::xml_document doc = LoadXml(path);
+        testing::internal::GetCapturedStdout();
+        return doc;
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+}
+
 Frame Read(const std::string& xml) {
     static const annoxml::test::TempDir dir;
     const pugi::xml_document doc = ParseXml(xml);
@@ -500,14 +513,48 @@ TEST(FrameReader, EveryFileOfTheProjectReadsAsItsTree) {
             if (entry.path().extension() != ".xml") continue;
             SCOPED_TRACE(entry.path().string());
             const std::string path = entry.path().string();
-            testing::internal::CaptureStdout();
-            const pugi::xml_document doc = LoadXml(path);
-            testing::internal::GetCapturedStdout();
-            ExpectFileReadsAsTree(path, doc);
+            ExpectFileReadsAsTree(path, LoadQuietly(path));
             ++files;
         }
     }
     EXPECT_GE(files, 10);
+}
+
+// Documents that the parser reads other than as plain UTF-8 are read through its tree, and give
+// what it gives.
+TEST(FrameReader, DeclaredEncodingsAndMarksReadAsTheirTree) {
+    const std::string body =
+        Document("<Polygon Index='1' Label='Polyp'>" +
+                 std::string("<Point>0,0</Point><Point>4,0</Point><Point>0,3</Point>"
+                             "</Polygon>"));
+    const std::string named =
+        "<User UserID=\"Ren\xE9"
+        "e\"/>";
+    const std::string documents[] = {
+        "<?xml version='1.0' encoding='ISO-8859-1'?>" + body.substr(0, 12) + named +
+            body.substr(12),
+        "<?xml version='1.0' encoding='latin1'?>" + body,
+        "<?xml version='1.0' encoding='windows-1252'?>" + body.substr(0, 12) + named +
+            body.substr(12),
+        "<?xml version='1.0' encoding='UTF-16'?>" + body,
+        "<?xml version='1.0' encoding='utf-8'?>" + body,
+        "\xEF\xBB\xBF" + body,
+        "\xFE\xFF" + body,
+    };
+    const annoxml::test::TempDir dir;
+    for (const std::string& document : documents) {
+        SCOPED_TRACE(document.substr(0, 48));
+        const std::string path = dir.Write("frame.xml", document);
+        for (const bool collect : {false, true}) {
+            using Problems = std::vector<std::string>*;
+            EXPECT_EQ(annoxml::test::ReadingText([&](Problems problems) {
+                          return ReadFrame(path, collect ? problems : nullptr);
+                      }),
+                      annoxml::test::ReadingText([&](Problems problems) {
+                          return ReadFrame(LoadQuietly(path), path, collect ? problems : nullptr);
+                      }));
+        }
+    }
 }
 
 TEST(FrameReader, PathFormLoadsWithoutEcho) {

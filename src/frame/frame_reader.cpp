@@ -19,7 +19,7 @@ namespace annoxml {
 namespace {
 
 struct KindInfo {
-    const char* name;
+    std::string_view name;
     ShapeKind kind;
     // Text, PolyLine and Angle also name the parts of other shapes; only those with an Index
     // are shapes of their own.
@@ -120,8 +120,9 @@ class ShapeReader {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
         PointPairs pairs(*this, points);
-        ForEachChildNamed(tree_, element_, "Point",
-                          [&](Element point) { pairs.Add(tree_[point].text); });
+        tree_.ForEachChild(element_, [&](Element child) {
+            if (detail::IsName(tree_[child].name, "Point")) pairs.Add(tree_[child].text);
+        });
         pairs.Finish();
         return points;
     }
@@ -200,7 +201,7 @@ class ShapeReader {
     void AppendDescendantPoints(Element container, std::vector<Point>& points) const {
         PointPairs pairs(*this, points);
         for (Element element = container + 1; element < tree_[container].end; ++element) {
-            if (tree_[element].name == "Point") pairs.Add(tree_[element].text);
+            if (detail::IsName(tree_[element].name, "Point")) pairs.Add(tree_[element].text);
         }
         pairs.Finish();
     }
@@ -351,21 +352,22 @@ class FrameBuilder {
 
     void Visit(Element element) {
         const std::string_view name = tree_[element].name;
-        if (name == "Point") {
+        if (detail::IsName(name, "Point")) {
             return;  // most elements are points, which their shapes read
         }
         if (const KindInfo* kind = FindKind(name)) {
             Attempt([&] { AddShape(*kind, element); });
-        } else if (name == "ImageInformation") {
+        } else if (detail::IsName(name, "ImageInformation")) {
             if (image_ == ElementTree::kNone) image_ = element;
-        } else if (name == "User") {
+        } else if (detail::IsName(name, "User")) {
             if (user_ == ElementTree::kNone) user_ = element;
-        } else if (name == "LabelList") {
-            ForEachChildNamed(tree_, element, "Label", [&](Element label) {
+        } else if (detail::IsName(name, "LabelList")) {
+            tree_.ForEachChild(element, [&](Element label) {
+                if (!detail::IsName(tree_[label].name, "Label")) return;
                 frame_.labels.push_back({std::string(Attribute(label, "LabelType")),
                                          std::string(Attribute(label, "LabelColor"))});
             });
-        } else if (name == "Mask") {
+        } else if (detail::IsName(name, "Mask")) {
             frame_.masks.push_back({std::string(Attribute(element, "Index")),
                                     std::string(Attribute(element, "Description")),
                                     std::string(Attribute(element, "Color"))});
@@ -388,7 +390,8 @@ class FrameBuilder {
         return std::move(frame_);
     }
 
-    std::string_view Attribute(Element element, std::string_view name) const {
+    template <typename Name>
+    std::string_view Attribute(Element element, const Name& name) const {
         return tree_.AttributeOf(element, name);
     }
 
@@ -451,19 +454,19 @@ class FrameBuilder {
         bool label = false, description = false, color = false;
         for (const ElementTree::Attribute* attribute = tree_.AttributesBegin(element);
              attribute != tree_.AttributesEnd(element); ++attribute) {
-            if (!label && attribute->name == "Label") {
+            if (!label && detail::IsName(attribute->name, "Label")) {
                 region.label = attribute->value;
                 label = true;
-            } else if (!description && attribute->name == "Description") {
+            } else if (!description && detail::IsName(attribute->name, "Description")) {
                 region.description = attribute->value;
                 description = true;
-            } else if (!color && attribute->name == "Color") {
+            } else if (!color && detail::IsName(attribute->name, "Color")) {
                 region.color = attribute->value;
                 color = true;
             }
         }
         const Element parent = tree_[element].parent;
-        if (parent != ElementTree::kNone && tree_[parent].name == "Mask") {
+        if (parent != ElementTree::kNone && detail::IsName(tree_[parent].name, "Mask")) {
             region.mask = Attribute(parent, "Index");
         }
         region.outline = OutlineOf(shape, kind);
@@ -554,7 +557,7 @@ ElementTree& ThreadTree() {
 
 }  // namespace
 
-const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name; }
+const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name.data(); }
 
 bool HasArea(ShapeKind kind) {
     return static_cast<int>(kind) <= static_cast<int>(ShapeKind::Ellipse);
@@ -580,6 +583,8 @@ Frame ReadFrame(const std::string& path) { return ReadFrame(path, nullptr); }
 
 Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
     detail::DocumentBytes bytes = detail::ReadDocumentBytes(path);
+    bytes.Reserve(1);
+    *bytes.end() = '\0';  // after the text, as the scanner needs it
     ElementTree& tree = ThreadTree();
     if (detail::ParserReadsAsItIs(bytes.view()) && tree.Scan(bytes.view())) {
         return FrameBuilder(tree, path, problems).Read();

@@ -142,9 +142,20 @@ std::optional<std::string> EncodingToTranscode(std::string_view document) {
     return std::string(*encoding);
 }
 
+// ParserReadsAsUtf8 and no EncodingToTranscode, with one look at the declaration: of the wide
+// starts, only the two-byte marks have no NUL byte.
 bool ParserReadsAsItIs(std::string_view document) {
-    return document.find('\0') == std::string_view::npos && ParserReadsAsUtf8(document) &&
-           !EncodingToTranscode(document);
+    if (document.find('\0') != std::string_view::npos) return false;
+    if (document.size() >= 4 &&
+        (StartsWith(document, {0xFE, 0xFF}) || StartsWith(document, {0xFF, 0xFE}))) {
+        return false;
+    }
+    const std::optional<std::string_view> encoding = DeclarationScanner(document).Encoding();
+    if (!encoding) return true;
+    if (EqualsIgnoringCase(*encoding, "iso-8859-1") || EqualsIgnoringCase(*encoding, "latin1")) {
+        return false;
+    }
+    return !IsEncodingName(*encoding) || ParserDecodes(*encoding);
 }
 
 std::string TranscodeToUtf8(const std::string& encoding, std::string_view text) {

@@ -13,12 +13,22 @@ namespace {
 // very large document does not hold its memory for the rest of a thread's life.
 constexpr std::size_t kKeptElements = 1 << 14;
 
-bool ReadName(const char*& p, const char* end, std::string_view& name) {
-    const char* const start = p;
-    if (p == end || !IsXmlClass(*p, kXmlNameStart)) return false;
-    for (++p; p != end && IsXmlClass(*p, kXmlName);) ++p;
-    name = std::string_view(start, static_cast<std::size_t>(p - start));
-    return true;
+// The loops below need no check for the text's end: it is followed by a NUL byte, which belongs
+// to no class but kXmlValueStop and matches no character they look for. They run over local
+// pointers and return where they stopped: a pointer held by reference would be stored again at
+// every character, as the characters read might be its own bytes.
+
+// The end of the name that starts at `p`, or null when none starts there.
+const char* NameEnd(const char* p) {
+    if (!IsXmlClass(*p, kXmlNameStart)) return nullptr;
+    while (IsXmlClass(*++p, kXmlName)) {
+    }
+    return p;
+}
+
+const char* SkipSpace(const char* p) {
+    while (IsXmlClass(*p, kXmlSpace)) ++p;
+    return p;
 }
 
 bool IsAllSpace(std::string_view text) {
@@ -54,15 +64,15 @@ bool ElementTree::Scan(std::string_view text) {
                 KeepFirstText(open, raw);
             }
             p = stop;
-        } else if (++p != end && *p == '/') {
-            if (open == kNone || !ReadEndTag(++p, end, elements_[open].name)) return false;
+        } else if (*++p == '/') {
+            if (open == kNone || !(p = EndTagEnd(p + 1, elements_[open].name))) return false;
             elements_[open].end = size();
             open = elements_[open].parent;
             rootClosed = open == kNone;
         } else {
             if (rootClosed) return false;
             bool closesItself = false;
-            if (!ReadStartTag(p, end, open, closesItself)) return false;
+            if (!(p = StartTagEnd(p, open, closesItself))) return false;
             if (!closesItself) {
                 open = size() - 1;
             } else if (open == kNone) {
@@ -74,34 +84,37 @@ bool ElementTree::Scan(std::string_view text) {
 }
 
 // name (space+ name="value" | space+ name='value')* space* ("/>" | ">"), from after the '<'.
-bool ElementTree::ReadStartTag(const char*& p, const char* end, Index parent, bool& closesItself) {
-    std::string_view name;
-    if (!ReadName(p, end, name)) return false;
+const char* ElementTree::StartTagEnd(const char* p, Index parent, bool& closesItself) {
+    const char* const nameStart = p;
+    if (!(p = NameEnd(p))) return nullptr;
+    const std::string_view name(nameStart, static_cast<std::size_t>(p - nameStart));
     const Index firstAttribute = static_cast<Index>(attributes_.size());
     for (;;) {
         const char* const spaceStart = p;
-        while (p != end && IsXmlClass(*p, kXmlSpace)) ++p;
-        if (p == end) return false;
+        p = SkipSpace(p);
         if (*p == '>' || *p == '/') {
             closesItself = *p == '/';
-            if (closesItself && (++p == end || *p != '>')) return false;
+            if (closesItself && *++p != '>') return nullptr;
             ++p;
             break;
         }
-        std::string_view attribute;
-        if (p == spaceStart || !ReadName(p, end, attribute)) return false;
-        if (end - p < 2 || *p != '=' || (p[1] != '"' && p[1] != '\'')) return false;
+        const char* const attributeStart = p;
+        if (p == spaceStart || !(p = NameEnd(p))) return nullptr;
+        const std::string_view attribute(attributeStart,
+                                         static_cast<std::size_t>(p - attributeStart));
+        if (*p != '=' || (p[1] != '"' && p[1] != '\'')) return nullptr;
         const char quote = p[1];
         p += 2;
         const char* const valueStart = p;
         bool rewrite = false;
-        for (; p != end && *p != quote; ++p) {
-            if (!IsXmlClass(*p, kXmlValueStop)) continue;
-            // References are left to the parser, and '<' is no part of a well-formed value.
-            if (*p == '&' || *p == '<') return false;
+        for (;; ++p) {
+            while (!IsXmlClass(*p, kXmlValueStop)) ++p;
+            if (*p == quote) break;
+            // References are left to the parser, '<' is no part of a well-formed value, and the
+            // NUL byte is the text's end.
+            if (*p == '&' || *p == '<' || *p == '\0') return nullptr;
             rewrite = rewrite || IsXmlClass(*p, kXmlSpace);
         }
-        if (p == end) return false;
         const std::string_view value(valueStart, static_cast<std::size_t>(p - valueStart));
         ++p;
         attributes_.push_back({attribute, rewrite ? Keep(AttributeValueAsParsed(value)) : value});
@@ -112,26 +125,33 @@ bool ElementTree::ReadStartTag(const char*& p, const char* end, Index parent, bo
                          size() + 1,
                          firstAttribute,
                          static_cast<Index>(attributes_.size()) - firstAttribute});
-    return true;
+    return p;
 }
 
 // "name" space* ">", from after the "</".
-bool ElementTree::ReadEndTag(const char*& p, const char* end, std::string_view name) {
-    if (static_cast<std::size_t>(end - p) < name.size() ||
-        std::memcmp(p, name.data(), name.size()) != 0) {
-        return false;
+const char* ElementTree::EndTagEnd(const char* p, std::string_view name) {
+    for (const char c : name) {
+        if (*p++ != c) return nullptr;
     }
-    p += name.size();
-    while (p != end && IsXmlClass(*p, kXmlSpace)) ++p;
-    if (p == end || *p != '>') return false;
-    ++p;
-    return true;
+    p = SkipSpace(p);
+    return *p == '>' ? p + 1 : nullptr;
 }
 
 void ElementTree::KeepFirstText(Index element, std::string_view raw) {
+    // Texts here are short (a point, a name), so plain loops beat the library's searches.
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    while (p != end && IsXmlClass(*p, kXmlSpace)) ++p;
+    if (p == end) return;
+    p = raw.data();
+    while (p != end && *p != '\r') ++p;
+    if (p == end) {
+        elements_[element].text = raw;
+        return;
+    }
     std::string_view value;
-    if (!TextValue(raw, value, scratch_)) return;
-    elements_[element].text = value.data() == scratch_.data() ? Keep(scratch_) : value;
+    TextValue(raw, value, scratch_);
+    elements_[element].text = Keep(std::string(value));
 }
 
 void ElementTree::EndSubtrees() {

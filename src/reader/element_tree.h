@@ -3,7 +3,9 @@
 // reads it, which costs a fraction of the parser's tree, or else from the parser's tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +14,12 @@
 #include <pugixml.hpp>
 
 namespace annoxml::detail {
+
+// Whether `name` is `expected`, a name written in the code; compared inline, without a call.
+template <std::size_t N>
+bool IsName(std::string_view name, const char (&expected)[N]) {
+    return name.size() == N - 1 && std::memcmp(name.data(), expected, N - 1) == 0;
+}
 
 class ElementTree {
   public:
@@ -35,7 +43,8 @@ class ElementTree {
 
     // Builds the tree from a document's text; false when the scanner leaves the text to the
     // parser, and the tree is then of no use. The caller checks first that the parser reads the
-    // text as UTF-8 without transcoding it and that it holds no NUL byte. The tree views `text`.
+    // text as UTF-8 without transcoding it and that it holds no NUL byte, and the text must be
+    // followed by one (as std::string's is). The tree views `text`.
     bool Scan(std::string_view text);
     // Builds the tree from the parser's, which it views.
     void Read(const pugi::xml_document& doc);
@@ -45,6 +54,13 @@ class ElementTree {
 
     // The value of the element's first attribute called `name`; "" when it has none.
     std::string_view AttributeOf(Index element, std::string_view name) const;
+    template <std::size_t N>
+    std::string_view AttributeOf(Index element, const char (&name)[N]) const {
+        for (const Attribute* a = AttributesBegin(element); a != AttributesEnd(element); ++a) {
+            if (IsName(a->name, name)) return a->value;
+        }
+        return {};
+    }
     const Attribute* AttributesBegin(Index element) const {
         return attributes_.data() + elements_[element].firstAttribute;
     }
@@ -69,8 +85,10 @@ class ElementTree {
     void Clear();
 
   private:
-    bool ReadStartTag(const char*& p, const char* end, Index parent, bool& closesItself);
-    static bool ReadEndTag(const char*& p, const char* end, std::string_view name);
+    // Where the tag that starts at `p` ends, having added its element; null when it is not one
+    // the scanner reads.
+    const char* StartTagEnd(const char* p, Index parent, bool& closesItself);
+    static const char* EndTagEnd(const char* p, std::string_view name);
     // Sets the element's text from `raw` unless that is only white space.
     void KeepFirstText(Index element, std::string_view raw);
     // Sets each element's end from the parents of those after it.

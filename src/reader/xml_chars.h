@@ -17,8 +17,8 @@ enum XmlCharClass : unsigned char {
     kXmlSpace = 4,
     // Character data ends at '<'; '&' and '>' in it are left to the parser.
     kXmlTextStop = 8,
-    // An attribute value ends at its quote; '&' and '<' in it are left to the parser, and white
-    // space other than ' ' is rewritten.
+    // An attribute value ends at its quote; '&' and '<' in it are left to the parser, white
+    // space other than ' ' is rewritten, and a NUL byte ends a text.
     kXmlValueStop = 16,
 };
 
@@ -34,7 +34,7 @@ constexpr std::array<unsigned char, 256> MakeXmlCharClasses() {
     classes['<'] = kXmlTextStop | kXmlValueStop;
     classes['&'] = kXmlTextStop | kXmlValueStop;
     classes['>'] = kXmlTextStop;
-    classes['"'] = classes['\''] = kXmlValueStop;
+    classes['"'] = classes['\''] = classes['\0'] = kXmlValueStop;
     return classes;
 }
 
