@@ -242,6 +242,28 @@ TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
     }
 }
 
+// Numbers() writes what Number() writes, one value after another: short runs and runs past the
+// room made at once, values that leave the short way in the middle of a run, both layouts.
+TEST(JsonWriter, NumbersWriteWhatNumberWritesForEachValue) {
+    std::vector<double> values = {1.5, -0.0, 99999.99, 100000.0, 0.1 + 0.2, NAN, 12, -3.25};
+    for (int i = 0; i < 300; ++i) values.push_back((i % 3 ? -i : i) * 333.33 + (i % 7 == 0) * 1e-9);
+    for (const int indent : {-1, 2}) {
+        for (std::size_t count = 0; count <= values.size(); count += count < 10 ? 1 : 97) {
+            SCOPED_TRACE(count);
+            JsonWriter each(indent, 0, annoxml::detail::NumberForm::Shortest);
+            JsonWriter all(indent, 0, annoxml::detail::NumberForm::Shortest);
+            for (JsonWriter* out : {&each, &all}) {
+                out->BeginArray();
+                if (count % 2) out->Integer(7);  // the values first in the array, or not
+            }
+            for (std::size_t i = 0; i < count; ++i) each.Number(values[i]);
+            all.Numbers(values.data(), count);
+            for (JsonWriter* out : {&each, &all}) out->EndArray();
+            ASSERT_EQ(all.text(), each.text());
+        }
+    }
+}
+
 TEST(JsonWriter, RefusesTextThatIsNotUtf8AsTheLibraryDoes) {
     JsonWriter out(4);
     std::string expected;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -71,19 +72,25 @@ void WriteAnnotationBody(JsonWriter& out, const Region& region) {
     out.Key("segmentation");
     out.BeginArray();
     out.BeginArray();
+    double coordinates[64];
+    std::size_t count = 0;
     for (const Point& point : region.outline) {
-        out.Number(point.x);
-        out.Number(point.y);
+        coordinates[count++] = point.x;
+        coordinates[count++] = point.y;
+        if (count == std::size(coordinates)) {
+            out.Numbers(coordinates, count);
+            count = 0;
+        }
     }
+    out.Numbers(coordinates, count);
     out.EndArray();
     out.EndArray();
     out.Key("area");
     out.Number(region.area);
     out.Key("bbox");
     out.BeginArray();
-    for (const double value : {region.box.x, region.box.y, region.box.width, region.box.height}) {
-        out.Number(value);
-    }
+    const double box[] = {region.box.x, region.box.y, region.box.width, region.box.height};
+    out.Numbers(box, std::size(box));
     out.EndArray();
     out.Key("iscrowd");
     out.Integer(0);

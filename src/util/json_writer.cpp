@@ -1,5 +1,6 @@
 #include "util/json_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -90,6 +91,20 @@ bool WriteShortDecimal(double value, char*& out) {
 // then takes fixed), so whole hundredths there are written digit by digit: most numbers of a data
 // set are image coordinates.
 constexpr double kMaxSmallHundredths = 1e5;
+
+// A separator, a sign, five digits, a point and two: the longest item Numbers() writes for a
+// small whole hundredth. It makes room for runs of up to kMaxRun of them at a time.
+constexpr std::size_t kMaxSmallHundredthsItem = 10;
+constexpr std::size_t kMaxRun = 64;
+
+// Whole hundredths below 1e5, nearly every coordinate of a data set, take the short way.
+bool IsSmallHundredths(double value, std::uint32_t& hundredths) {
+    const double magnitude = std::fabs(value);
+    const double rounded = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
+    if (!(magnitude < kMaxSmallHundredths && rounded / 100 == magnitude)) return false;
+    hundredths = static_cast<std::uint32_t>(rounded);
+    return true;
+}
 
 // "00" to "99": digits are written two at a time.
 constexpr char kDigitPairs[] =
@@ -263,21 +278,37 @@ void JsonWriter::Integer(long long value) {
 }
 
 void JsonWriter::Number(double value) {
-    if (numbers_ == NumberForm::Shortest) {
-        // Whole hundredths below 1e5, nearly every coordinate of a data set, take the short way.
-        const double magnitude = std::fabs(value);
-        const double hundredths = (magnitude * 100 + 0x1p52) - 0x1p52;  // rounded to an integer
-        if (magnitude < kMaxSmallHundredths && hundredths / 100 == magnitude) {
-            BeginItem();
-            Reserve(kMaxNumberLength);
-            char* const start = buffer_.get() + used_;
-            char* const end = WriteSmallHundredths(std::signbit(value),
-                                                   static_cast<std::uint32_t>(hundredths), start);
-            used_ += static_cast<std::size_t>(end - start);
-            return;
-        }
+    std::uint32_t hundredths = 0;
+    if (numbers_ == NumberForm::Shortest && IsSmallHundredths(value, hundredths)) {
+        BeginItem();
+        Reserve(kMaxNumberLength);
+        char* const start = buffer_.get() + used_;
+        char* const end = WriteSmallHundredths(std::signbit(value), hundredths, start);
+        used_ += static_cast<std::size_t>(end - start);
+        return;
     }
     AnyNumber(value);
+}
+
+void JsonWriter::Numbers(const double* values, std::size_t count) {
+    const bool runs = numbers_ == NumberForm::Shortest && indent_ < 0 && open_ > 0 && !afterKey_;
+    std::size_t i = 0;
+    while (i < count) {
+        std::uint32_t hundredths = 0;
+        if (!runs || !IsSmallHundredths(values[i], hundredths)) {
+            Number(values[i++]);
+            continue;
+        }
+        const std::size_t end = std::min(count, i + kMaxRun);
+        Reserve((end - i) * kMaxSmallHundredthsItem);
+        char* out = buffer_.get() + used_;
+        do {
+            if (!empty_) *out++ = ',';
+            empty_ = false;
+            out = WriteSmallHundredths(std::signbit(values[i]), hundredths, out);
+        } while (++i < end && IsSmallHundredths(values[i], hundredths));
+        used_ = static_cast<std::size_t>(out - buffer_.get());
+    }
 }
 
 // dump() writes doubles with the library's own shortest round-trip formatting, and non-finite

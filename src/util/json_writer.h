@@ -52,6 +52,9 @@ class JsonWriter {
     void Integer(long long value);
     // In the writer's NumberForm; null when not finite.
     void Number(double value);
+    // Each value as Number() writes it; in a compact array of the Shortest form, image
+    // coordinates are written with one check for room between them.
+    void Numbers(const double* values, std::size_t count);
     // Throws the library's type_error for text that is not valid UTF-8, as dump() does.
     void String(std::string_view text);
 
