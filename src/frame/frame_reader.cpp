@@ -302,6 +302,7 @@ std::vector<Point> OutlineOf(const ShapeReader& shape, ShapeKind kind) {
 std::vector<std::vector<Point>> PartsOf(const ShapeReader& shape, ShapeKind kind) {
     const auto present = [&shape](std::initializer_list<const char*> names) {
         std::vector<Point> points;
+        points.reserve(names.size());
         for (const char* name : names) {
             if (const std::optional<Point> point = shape.SinglePoint(name)) {
                 points.push_back(*point);
@@ -350,6 +351,12 @@ class FrameBuilder {
     // of this size is still one the allocator keeps per thread.
     static constexpr std::size_t kUsualRegions = 4;
 
+    // Room for a few at the first, rather than for one and then for two.
+    template <typename List>
+    static void ReserveFirst(List& list) {
+        if (list.capacity() == 0) list.reserve(kUsualRegions);
+    }
+
     void Visit(Element element) {
         const std::string_view name = tree_[element].name;
         if (detail::IsName(name, "Point")) {
@@ -364,6 +371,7 @@ class FrameBuilder {
         } else if (detail::IsName(name, "LabelList")) {
             tree_.ForEachChild(element, [&](Element label) {
                 if (!detail::IsName(tree_[label].name, "Label")) return;
+                ReserveFirst(frame_.labels);
                 frame_.labels.push_back({std::string(Attribute(label, "LabelType")),
                                          std::string(Attribute(label, "LabelColor"))});
             });
@@ -489,6 +497,7 @@ class FrameBuilder {
         } else if (kind == ShapeKind::ArrowText) {
             mark.text = ChildText(tree_, element, "Text");
         }
+        ReserveFirst(frame_.marks);
         frame_.marks.push_back(std::move(mark));
     }
 

@@ -55,7 +55,13 @@ bool ElementTree::Scan(std::string_view text) {
     bool rootClosed = false;
     while (p != end) {
         if (*p != '<') {
-            const char* const stop = text.data() + FindTextStop(text, p - text.data());
+            const char* const nonSpace = SkipSpace(p);
+            if (*nonSpace == '<') {
+                p = nonSpace;  // white space between tags, most runs of character data
+                continue;
+            }
+            const char* const stop =
+                text.data() + FindTextStop(text, static_cast<std::size_t>(nonSpace - text.data()));
             if (stop != end && *stop != '<') return false;
             const std::string_view raw(p, static_cast<std::size_t>(stop - p));
             if (open == kNone) {
