@@ -520,6 +520,42 @@ TEST(FrameReader, EveryFileOfTheProjectReadsAsItsTree) {
     EXPECT_GE(files, 10);
 }
 
+// Every text a frame keeps must be UTF-8, wherever in the document it is and whatever comes
+// before it; text the frame does not keep may be anything.
+TEST(FrameReader, TextThatIsNotUtf8FailsWhereItIsKept) {
+    const std::string before(40, 'a');  // long enough to be searched by blocks
+    const std::string bad[] = {"\x80",     "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                               "\xE2\x82", "\xFF"};
+    const std::string polygon = "<Point>0,0</Point><Point>4,0</Point><Point>0,3</Point>";
+    for (const std::string& bytes : bad) {
+        const std::string text = before + bytes + "z";
+        const std::pair<std::string, std::string> cases[] = {
+            {Document("", "<Mask Index='1' Description='" + text + "'/>"), "Mask"},
+            {Document("<Polygon Index='1' Label='Polyp' Color='" + text + "'>" + polygon +
+                      "</Polygon>"),
+             "Polygon"},
+            {Document("<Text Index='2'><Content>" + text + "</Content></Text>"), "Text"},
+            {Document("<Unknown>" + text + "</Unknown>"), ""},
+            {Document("<Polygon Index='1' Label='Polyp'>" + polygon + "<Note>" + text +
+                      "</Note></Polygon>"),
+             ""},
+        };
+        for (const auto& [xml, where] : cases) {
+            SCOPED_TRACE(xml);
+            if (where.empty()) {
+                EXPECT_NO_THROW(Read(xml));
+            } else {
+                try {
+                    Read(xml);
+                    ADD_FAILURE() << "no error";
+                } catch (const FrameError& error) {
+                    EXPECT_EQ(error.detail(), where + ": text that is not valid UTF-8");
+                }
+            }
+        }
+    }
+}
+
 // Documents that the parser reads other than as plain UTF-8 are read through its tree, and give
 // what it gives.
 TEST(FrameReader, DeclaredEncodingsAndMarksReadAsTheirTree) {

@@ -331,9 +331,11 @@ class FrameBuilder {
   public:
     // With `problems`, every problem is recorded there and reading goes on without the shape
     // at fault; without, the first one throws.
+    // `textIsUtf8`: the whole document is known to be valid UTF-8, and so is every text taken
+    // from it; the texts are checked one by one otherwise.
     FrameBuilder(const ElementTree& tree, const std::string& source,
-                 std::vector<std::string>* problems)
-        : tree_(tree), problems_(problems) {
+                 std::vector<std::string>* problems, bool textIsUtf8 = false)
+        : tree_(tree), problems_(problems), textIsUtf8_(textIsUtf8) {
         frame_.source = source;
         frame_.regions.reserve(kUsualRegions);
         regionElements_.reserve(kUsualRegions);
@@ -394,7 +396,7 @@ class FrameBuilder {
             frame_.captured = Attribute(user_, "Time");
         }
         CheckRegionLabels();
-        Attempt([&] { CheckText(); });
+        if (!textIsUtf8_) Attempt([&] { CheckText(); });
         return std::move(frame_);
     }
 
@@ -556,6 +558,7 @@ class FrameBuilder {
     Element user_ = ElementTree::kNone;
     std::vector<Element> regionElements_;
     std::vector<std::string>* problems_;
+    bool textIsUtf8_;
 };
 
 // The tree of the thread's current document: its room is kept from one document to the next.
@@ -596,7 +599,9 @@ Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
     *bytes.end() = '\0';  // after the text, as the scanner needs it
     ElementTree& tree = ThreadTree();
     if (detail::ParserReadsAsItIs(bytes.view()) && tree.Scan(bytes.view())) {
-        return FrameBuilder(tree, path, problems).Read();
+        // The texts of a frame are pieces of the document cut at ASCII characters, with only
+        // ASCII changed in them: valid UTF-8 when it is.
+        return FrameBuilder(tree, path, problems, detail::IsValidUtf8(bytes.view())).Read();
     }
     return ReadFrame(detail::ParseDocumentBytes(bytes), path, problems);
 }

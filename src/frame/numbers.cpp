@@ -3,6 +3,10 @@
 #include <charconv>
 #include <climits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "util/points.h"
 
 namespace annoxml::detail {
@@ -10,6 +14,23 @@ namespace annoxml::detail {
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The first position from `i` on of a byte outside ASCII, or the text's size. Most text is ASCII,
+// so it is searched a block of bytes at a time.
+std::size_t AsciiEnd(std::string_view text, std::size_t i) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+#ifdef __SSE2__
+    for (; i + 16 <= size; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        if (const int high = _mm_movemask_epi8(block)) {
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+        }
+    }
+#endif
+    while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+    return i;
+}
 
 }  // namespace
 
@@ -58,6 +79,8 @@ std::optional<int> ParsePositiveInt(std::string_view text) {
 bool IsValidUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
+        i = AsciiEnd(text, i);
+        if (i == text.size()) break;
         const unsigned char lead = text[i];
         std::size_t length = 0;
         unsigned long value = 0;
