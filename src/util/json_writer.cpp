@@ -1,6 +1,7 @@
 #include "util/json_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -183,10 +184,17 @@ bool WriteHundredths(double value, char*& out) {
 }
 
 // Printable ASCII without '"' and '\\': copied as it stands by dump().
+constexpr std::array<bool, 256> MakePlainCharacters() {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c <= 0x7E; ++c) plain[c] = c != '"' && c != '\\';
+    return plain;
+}
+
+constexpr std::array<bool, 256> kPlainCharacters = MakePlainCharacters();
+
 bool NeedsNoEscape(std::string_view text) {
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') return false;
+        if (!kPlainCharacters[static_cast<unsigned char>(c)]) return false;
     }
     return true;
 }
