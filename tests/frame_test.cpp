@@ -35,8 +35,9 @@ std::string Document(const std::string& shapes, const std::string& header = "") 
 }
 
 // Both ways of reading must agree, frame, problems and errors: from a file, which takes the short
-// way for plain documents, and from the parser's tree.
-void ExpectFileReadsAsTree(const std::string& path, const pugi::xml_document& doc) {
+// way for plain documents, and from the parser's tree, loaded by `load`.
+template <typename Load>
+void ExpectFileReadsAsTree(const std::string& path, Load load) {
     for (const bool collect : {false, true}) {
         SCOPED_TRACE(collect ? "collecting problems" : "stopping at the first");
         using Problems = std::vector<std::string>*;
@@ -44,7 +45,7 @@ void ExpectFileReadsAsTree(const std::string& path, const pugi::xml_document& do
                       return ReadFrame(path, collect ? problems : nullptr);
                   }),
                   annoxml::test::ReadingText([&](Problems problems) {
-                      return ReadFrame(doc, path, collect ? problems : nullptr);
+                      return ReadFrame(load(), path, collect ? problems : nullptr);
                   }));
     }
 }
@@ -65,7 +66,8 @@ pugi::xml_document LoadQuietly(const std::string& path) {
 Frame Read(const std::string& xml) {
     static const annoxml::test::TempDir dir;
     const pugi::xml_document doc = ParseXml(xml);
-    ExpectFileReadsAsTree(dir.Write("frame.xml", xml), doc);
+    ExpectFileReadsAsTree(dir.Write("frame.xml", xml),
+                          [&]() -> const pugi::xml_document& { return doc; });
     return ReadFrame(doc, "frame.xml");
 }
 
@@ -513,7 +515,9 @@ TEST(FrameReader, EveryFileOfTheProjectReadsAsItsTree) {
             if (entry.path().extension() != ".xml") continue;
             SCOPED_TRACE(entry.path().string());
             const std::string path = entry.path().string();
-            ExpectFileReadsAsTree(path, LoadQuietly(path));
+            // Loading fails alike both ways where it fails (a declared encoding the system
+            // cannot convert from).
+            ExpectFileReadsAsTree(path, [&] { return LoadQuietly(path); });
             ++files;
         }
     }
@@ -581,15 +585,7 @@ TEST(FrameReader, DeclaredEncodingsAndMarksReadAsTheirTree) {
     for (const std::string& document : documents) {
         SCOPED_TRACE(document.substr(0, 48));
         const std::string path = dir.Write("frame.xml", document);
-        for (const bool collect : {false, true}) {
-            using Problems = std::vector<std::string>*;
-            EXPECT_EQ(annoxml::test::ReadingText([&](Problems problems) {
-                          return ReadFrame(path, collect ? problems : nullptr);
-                      }),
-                      annoxml::test::ReadingText([&](Problems problems) {
-                          return ReadFrame(LoadQuietly(path), path, collect ? problems : nullptr);
-                      }));
-        }
+        ExpectFileReadsAsTree(path, [&] { return LoadQuietly(path); });
     }
 }
 
