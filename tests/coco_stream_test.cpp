@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "annoxml/annoxml.h"
-#include "reader/xml_scan.h"
 #include "coco_reference.h"
+#include "reader/xml_scan.h"
 #include "test_xml.h"
 
 using annoxml::test::Capture;
@@ -77,17 +77,9 @@ Outcome ExpectSameOutcome(const std::string& input, const std::string& name) {
 }
 
 TEST(StreamedConversion, SameBytesAsTheTreeForEveryTestAndExampleFile) {
-    const std::filesystem::path source =
-        std::filesystem::path(ANNOXML_TEST_DATA).parent_path().parent_path();
-    int compared = 0;
-    for (const char* folder : {"tests", "examples"}) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(source / folder)) {
-            if (entry.path().extension() != ".xml") continue;
-            ExpectSameOutcome(entry.path().string(), entry.path().string());
-            ++compared;
-        }
-    }
-    EXPECT_GE(compared, 8);
+    const std::vector<std::string> files = annoxml::test::ProjectXmlFiles();
+    for (const std::string& path : files) ExpectSameOutcome(path, path);
+    EXPECT_GE(files.size(), 8u);
 }
 
 // Random documents of every converted kind, with masks, nesting, odd numbers, bad tokens and

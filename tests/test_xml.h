@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -52,6 +53,21 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+#ifdef ANNOXML_TEST_DATA
+// Every XML file below the project's tests/ and examples/ folders.
+inline std::vector<std::string> ProjectXmlFiles() {
+    const std::filesystem::path root =
+        std::filesystem::path(ANNOXML_TEST_DATA).parent_path().parent_path();
+    std::vector<std::string> files;
+    for (const char* folder : {"tests", "examples"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
+            if (entry.path().extension() == ".xml") files.push_back(entry.path().string());
+        }
+    }
+    return files;
+}
+#endif
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
