@@ -10,6 +10,7 @@
 #include "annoxml/frame.h"
 #include "frame/geometry.h"
 #include "frame/numbers.h"
+#include "platform/platform.h"
 #include "reader/declared_encoding.h"
 #include "reader/element_tree.h"
 #include "reader/load.h"
@@ -563,8 +564,7 @@ class FrameBuilder {
 
 // The tree of the thread's current document: its room is kept from one document to the next.
 ElementTree& ThreadTree() {
-    thread_local ElementTree tree;
-    return tree;
+    return platform::PerThread<ElementTree>([] { return ElementTree(); });
 }
 
 }  // namespace
