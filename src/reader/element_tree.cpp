@@ -144,20 +144,9 @@ const char* ElementTree::EndTagEnd(const char* p, std::string_view name) {
 }
 
 void ElementTree::KeepFirstText(Index element, std::string_view raw) {
-    // Texts here are short (a point, a name), so plain loops beat the library's searches.
-    const char* p = raw.data();
-    const char* const end = p + raw.size();
-    while (p != end && IsXmlClass(*p, kXmlSpace)) ++p;
-    if (p == end) return;
-    p = raw.data();
-    while (p != end && *p != '\r') ++p;
-    if (p == end) {
-        elements_[element].text = raw;
-        return;
-    }
     std::string_view value;
-    TextValue(raw, value, scratch_);
-    elements_[element].text = Keep(std::string(value));
+    if (!TextValue(raw, value, scratch_)) return;
+    elements_[element].text = value.data() == raw.data() ? value : Keep(scratch_);
 }
 
 void ElementTree::EndSubtrees() {

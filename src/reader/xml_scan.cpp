@@ -130,25 +130,4 @@ std::string AttributeValueAsParsed(std::string_view raw) {
     return value;
 }
 
-bool TextValue(std::string_view raw, std::string_view& value, std::string& scratch) {
-    std::size_t i = 0;
-    while (i < raw.size() && IsXmlSpace(raw[i])) ++i;
-    if (i == raw.size()) return false;
-    if (raw.find('\r') == std::string_view::npos) {
-        value = raw;
-        return true;
-    }
-    scratch.clear();
-    for (std::size_t j = 0; j < raw.size(); ++j) {
-        if (raw[j] != '\r') {
-            scratch += raw[j];
-            continue;
-        }
-        scratch += '\n';
-        if (j + 1 < raw.size() && raw[j + 1] == '\n') ++j;
-    }
-    value = scratch;
-    return true;
-}
-
 }  // namespace annoxml::detail

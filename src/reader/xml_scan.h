@@ -6,10 +6,13 @@
 // accepts, the full parser reads to the same elements, attributes and texts.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "reader/xml_chars.h"
 
 namespace annoxml::detail {
 
@@ -80,7 +83,28 @@ std::string AttributeValueAsParsed(std::string_view raw);
 // Character data as the full parser gives it: line ends as "\n". False when it holds only white
 // space, which the parser keeps no node for. `value` views `raw`, or `scratch` where line ends
 // had to change.
-bool TextValue(std::string_view raw, std::string_view& value, std::string& scratch);
+// Inline: it runs for every run of character data.
+inline bool TextValue(std::string_view raw, std::string_view& value, std::string& scratch) {
+    std::size_t i = 0;
+    while (i < raw.size() && IsXmlClass(raw[i], kXmlSpace)) ++i;
+    if (i == raw.size()) return false;
+    // Texts are short (a point, a name): a plain loop beats the library's search.
+    if (std::find(raw.begin(), raw.end(), '\r') == raw.end()) {
+        value = raw;
+        return true;
+    }
+    scratch.clear();
+    for (std::size_t j = 0; j < raw.size(); ++j) {
+        if (raw[j] != '\r') {
+            scratch += raw[j];
+            continue;
+        }
+        scratch += '\n';
+        if (j + 1 < raw.size() && raw[j + 1] == '\n') ++j;
+    }
+    value = scratch;
+    return true;
+}
 
 // Calls visit(child, text) for each child element of the element that begins at `start`, in a
 // document that WalkDocument accepted; `text` is the child's first character data (its first text
