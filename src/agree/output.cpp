@@ -49,7 +49,7 @@ Json ScopesJson(const PairAgreement& pair, Json object) {
     return object;
 }
 
-std::string Fixed(const std::optional<double>& value) {
+std::string FixedText(const std::optional<double>& value) {
     if (!value) return "-";
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", *value);
@@ -70,7 +70,7 @@ std::string ScopeTable(const PairAgreement& pair) {
     for (const auto& [name, measures] : rows) {
         text += "  " + Padded(name, width);
         for (const MeasureField& field : kMeasureFields) {
-            text += Padded(Fixed(measures->*field.field), 12, true);
+            text += Padded(FixedText(measures->*field.field), 12, true);
         }
         text += "\n";
     }
@@ -128,7 +128,7 @@ std::string AgreementTable(const AgreementReport& report) {
         text += "\nMean over the pairs\n" + ScopeTable(*report.meanOfPairs);
         text += "\nFleiss' kappa of presence\n";
         for (const auto& [name, kappa] : report.fleissKappa) {
-            text += "  " + name + ": " + Fixed(kappa) + "\n";
+            text += "  " + name + ": " + FixedText(kappa) + "\n";
         }
     }
     if (report.consensus == ConsensusMethod::Staple) {
@@ -136,8 +136,8 @@ std::string AgreementTable(const AgreementReport& report) {
         for (const auto& [name, estimates] : report.staple) {
             text += "  " + name + "\n";
             for (std::size_t r = 0; r < estimates.size(); ++r) {
-                text += "    " + report.raters[r] + ": " + Fixed(estimates[r].sensitivity) + ", " +
-                        Fixed(estimates[r].specificity) + "\n";
+                text += "    " + report.raters[r] + ": " + FixedText(estimates[r].sensitivity) +
+                        ", " + FixedText(estimates[r].specificity) + "\n";
             }
         }
     }

@@ -30,7 +30,7 @@ std::string Cell(const std::string& text, bool number) {
     return std::string(number ? "<td class=\"n\">" : "<td>") + text + "</td>";
 }
 
-std::string Fixed(const std::optional<double>& value) {
+std::string FixedCell(const std::optional<double>& value) {
     if (!value) return "–";
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", *value);
@@ -57,7 +57,7 @@ std::string MeasuresTable(const PairAgreement& pair) {
         for (const std::optional<double>* value :
              {&m->dice, &m->iou, &m->diceMean, &m->iouMean, &m->precision, &m->recall, &m->f1,
               &m->matchedIou, &m->kappa}) {
-            html += Cell(Fixed(*value), true);
+            html += Cell(FixedCell(*value), true);
         }
         html += "</tr>";
     }
@@ -86,7 +86,7 @@ std::string FrameSection(const AgreementReport& report, const DisagreementFrame&
     const std::string id = "frame-" + std::to_string(number);
     std::string html = "<section class=\"frame\" id=\"" + id + "\"><h2><a href=\"#" + id + "\">" +
                        std::to_string(number) + "</a>" + EscapeMarkup(shown.path) +
-                       "</h2>\n<p class=\"meta\">mean Dice over pairs " + Fixed(shown.score) +
+                       "</h2>\n<p class=\"meta\">mean Dice over pairs " + FixedCell(shown.score) +
                        " · " + std::to_string(first.width) + " × " + std::to_string(first.height) +
                        " px";
     for (std::size_t r = 0; r < shown.frames.size(); ++r) {
@@ -122,7 +122,8 @@ void WriteAgreementPage(const AgreementReport& report, const std::string& outDir
         html += "<h2>Mean over the pairs</h2>\n" + MeasuresTable(*report.meanOfPairs);
         html += "<h2>Fleiss' kappa of presence</h2>\n<table class=\"fleiss\">";
         for (const auto& [name, kappa] : report.fleissKappa) {
-            html += "<tr>" + Cell(EscapeMarkup(name), false) + Cell(Fixed(kappa), true) + "</tr>";
+            html +=
+                "<tr>" + Cell(EscapeMarkup(name), false) + Cell(FixedCell(kappa), true) + "</tr>";
         }
         html += "</table>\n";
     }

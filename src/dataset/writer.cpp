@@ -131,17 +131,23 @@ void WriteCategories(JsonWriter& out, const std::vector<Category>& categories) {
 constexpr std::size_t kSpoolMemory = std::size_t{2} << 20;
 constexpr std::size_t kSpoolFileBuffer = std::size_t{256} << 10;
 
+}  // namespace
+
+namespace detail {
+
 // Annotations wait until the images are complete: the first megabytes in memory, which spares
-// small data sets a temporary file, the rest in an unnamed temporary file.
-class Spool {
+// small data sets a temporary file, the rest in an unnamed temporary file. Not in the anonymous
+// namespace: DatasetWriter::SplitFile, a member of a public class, holds one.
+class AnnotationSpool {
   public:
     // `memoryLeft` is shared by the spools of one writer.
-    explicit Spool(std::shared_ptr<std::size_t> memoryLeft) : memoryLeft_(std::move(memoryLeft)) {}
-    ~Spool() {
+    explicit AnnotationSpool(std::shared_ptr<std::size_t> memoryLeft)
+        : memoryLeft_(std::move(memoryLeft)) {}
+    ~AnnotationSpool() {
         if (file_) std::fclose(file_);
     }
-    Spool(const Spool&) = delete;
-    Spool& operator=(const Spool&) = delete;
+    AnnotationSpool(const AnnotationSpool&) = delete;
+    AnnotationSpool& operator=(const AnnotationSpool&) = delete;
 
     void Write(const std::string& bytes) {
         if (!file_ && bytes.size() <= *memoryLeft_) {
@@ -185,6 +191,10 @@ class Spool {
     std::unique_ptr<char[]> fileBuffer_;  // file_'s, closed before it is freed
     std::FILE* file_ = nullptr;
 };
+
+}  // namespace detail
+
+namespace {
 
 // One writer per thread, kept from frame to frame: annotations are prepared for every frame, on
 // the threads that read them. One that grew large for a large frame is not kept.
@@ -272,7 +282,7 @@ struct DatasetWriter::SplitFile {
 
     std::string split;
     detail::OutputFile output;
-    Spool annotations;
+    detail::AnnotationSpool annotations;
     int images = 0;
     int annotationCount = 0;
     const std::string entryBreak;  // before each entry, after its separator

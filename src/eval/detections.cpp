@@ -75,7 +75,7 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-std::int64_t IdOf(const json& entry, const char* key) {
+std::int64_t WholeIdOf(const json& entry, const char* key) {
     const auto found = entry.find(key);
     if (found == entry.end()) throw std::invalid_argument(std::string("no \"") + key + "\"");
     if (found->is_number_integer()) return found->get<std::int64_t>();
@@ -134,10 +134,10 @@ class EntryReader {
     void Add(const json& entry) {
         if (!entry.is_object()) throw std::invalid_argument("not an object");
         Detection detection;
-        const std::int64_t imageId = IdOf(entry, "image_id");
+        const std::int64_t imageId = WholeIdOf(entry, "image_id");
         const long image = truth_.ImageIndex(imageId);
         if (image < 0) throw std::invalid_argument("unknown image_id " + std::to_string(imageId));
-        const std::int64_t categoryId = IdOf(entry, "category_id");
+        const std::int64_t categoryId = WholeIdOf(entry, "category_id");
         const long category = truth_.CategoryIndex(categoryId);
         if (category < 0) {
             throw std::invalid_argument("unknown category_id " + std::to_string(categoryId));

@@ -17,8 +17,6 @@ std::optional<double> AngleBetween(double ax, double ay, double bx, double by) {
 
 }  // namespace
 
-double Distance(const Point& a, const Point& b) { return std::hypot(b.x - a.x, b.y - a.y); }
-
 Point Midpoint(const Point& a, const Point& b) { return {(a.x + b.x) / 2, (a.y + b.y) / 2}; }
 
 std::optional<double> AngleAtVertex(const Point& a, const Point& vertex, const Point& b) {

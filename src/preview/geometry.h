@@ -1,14 +1,14 @@
-// Measures the preview writes beside the marks.
+// Measures the preview writes beside the marks (lengths: detail::Distance in frame/geometry.h).
 #pragma once
 
 #include <optional>
 #include <vector>
 
 #include "annoxml/frame.h"
+#include "frame/geometry.h"
 
 namespace annoxml::detail {
 
-double Distance(const Point& a, const Point& b);
 Point Midpoint(const Point& a, const Point& b);
 
 // The angle at `vertex` between the rays to `a` and `b`, in degrees [0, 180]; nothing when a ray

@@ -18,7 +18,8 @@ constexpr std::size_t kMaxNumberLength = 64;
 // Texts up to this size, nearly all of them, are copied after one check for room.
 constexpr std::size_t kShortText = 512;
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+// The scales of 0 to 8 decimal places that a short decimal may have.
+constexpr double kDecimalPlaceScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 constexpr double kMaxShortDigits = 1e15;
 // The library's limits for fixed notation (to_chars: -4 and digits10).
 constexpr int kMinFixedExponent = -4;
@@ -64,8 +65,8 @@ bool WriteShortDecimal(double value, char*& out) {
     const double magnitude = std::fabs(value);
     if (!(magnitude >= 1e-8 && magnitude < kMaxShortDigits)) return false;
     if (FarFromShortDecimal(magnitude)) return false;
-    for (int places = 0; places < static_cast<int>(std::size(kPowersOfTen)); ++places) {
-        const double scale = kPowersOfTen[places];
+    for (int places = 0; places < static_cast<int>(std::size(kDecimalPlaceScales)); ++places) {
+        const double scale = kDecimalPlaceScales[places];
         const double scaled = magnitude * scale;
         if (scaled >= kMaxShortDigits) return false;
         // Rounded without a library call; a wrong guess only fails the check below.
