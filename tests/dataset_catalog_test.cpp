@@ -289,9 +289,10 @@ TEST(DatasetSources, WalkGivesTheOrderOfTheWholePathsSorted) {
             EXPECT_EQ(source.path, root + "/" + listed.back());
         }
         EXPECT_EQ(listed, expected);
-        // Two inputs: each one's files in turn, below its own name.
+        // Two inputs: each one's files in turn, below its own name. Counted on two threads, and
+        // the second walked from listings made again, as the first took the kept ones.
         const std::string name = dir.path().filename().string();
-        FrameSourceWalk walk({root, root + "/"}, true);
+        FrameSourceWalk walk({root, root + "/"}, true, {}, 2);
         EXPECT_EQ(walk.Count(), 2 * expected.size());
         std::vector<std::string> walked;
         FrameSource source;

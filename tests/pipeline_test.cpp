@@ -148,6 +148,7 @@ TEST(StudyRuns, FoldersThatCannotBeListedAreReportedBeforeAnyFileIsRead) {
     const TooDeepFolders deep(dir.File("deep"));
     StudyRun run;
     run.inputs = {dir.File("deep"), frames.path().string()};
+    run.threads = 2;
     std::vector<std::string> events;
     run.unlisted = [&](const std::string& message) { events.push_back(message); };
     run.listed = [&](std::size_t files) { events.push_back("listed " + std::to_string(files)); };

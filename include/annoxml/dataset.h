@@ -106,12 +106,16 @@ class ANNOXML_API FrameSourceStream {
 // as their whole paths sort. Memory follows the largest folder, not the whole study.
 class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
   public:
-    // Counts the files of every input, keeping no name, so that Count() is known and every folder
-    // has been listed once before the first file is read. An input folder of which any folder
-    // cannot be listed is passed to `unlisted`, when set, with the message that names it, and left
-    // out; without `unlisted`, std::runtime_error is thrown with that message.
+    // Counts the files of every input, listing folders on `threads` threads, so that Count() is
+    // known and every folder has been listed once before the first file is read. The listings of
+    // the first folders, up to about 80,000 files in all, are kept for the walk; larger studies
+    // have the rest listed again as the walk enters them, so that memory stays flat. An input
+    // folder of which any folder cannot be listed is passed to `unlisted`, when set, with the
+    // message that names it, and left out; without `unlisted`, std::runtime_error is thrown with
+    // that message.
     FrameSourceWalk(std::vector<std::string> inputs, bool keepFolderNames,
-                    const std::function<void(const std::string& message)>& unlisted = {});
+                    const std::function<void(const std::string& message)>& unlisted = {},
+                    unsigned threads = 1);
     ~FrameSourceWalk() override;
     FrameSourceWalk(const FrameSourceWalk&) = delete;
     FrameSourceWalk& operator=(const FrameSourceWalk&) = delete;
@@ -131,15 +135,21 @@ class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
     std::function<bool(std::string_view folder)> FolderMayRecur() const;
 
   private:
-    // A folder being walked: its path with a final "/", and its entries in order, each "NAME" or
-    // "NAME/" at [first, first + second) of `names`.
-    struct Level {
-        std::string path;
+    // A folder's entries in walk order, each "NAME" or "NAME/" at [first, first + second) of
+    // `names`.
+    struct Listing {
         std::string names;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+    };
+    // A folder being walked: its path with a final "/", and its entries.
+    struct Level {
+        std::string path;
+        Listing listing;
         std::size_t next = 0;
     };
+    class Census;
 
+    static void List(const std::string& folder, Listing& listing);
     void Enter(std::string folder);
 
     // The inputs that could be listed, "-" and files included, each with whether it is a folder.
@@ -152,6 +162,8 @@ class ANNOXML_API FrameSourceWalk : public FrameSourceStream {
     std::vector<Level> levels_;
     std::size_t depth_ = 0;
     std::vector<std::string> lateFailures_;
+    // Listings the count made, by folder path; each is taken when the walk enters its folder.
+    std::unordered_map<std::string, Listing> kept_;
 };
 
 // Why a region is left out of every export.

@@ -1,8 +1,12 @@
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include "annoxml/dataset.h"
 #include "platform/platform.h"
@@ -50,43 +54,135 @@ std::string CannotList(const std::string& folder, const platform::SystemError& e
     return folder + ": cannot list folder: " + std::generic_category().message(error.error);
 }
 
-// The number of *.xml files below `folder`, at any depth. Throws platform::SystemError when a
-// folder cannot be listed.
-std::size_t CountXmlFilesBelow(const std::string& folder) {
-    std::size_t count = 0;
-    std::vector<std::string> pending{WithSeparator(folder)};
-    while (!pending.empty()) {
-        const std::string path = std::move(pending.back());
-        pending.pop_back();
-        platform::ForEachEntryIn(path, HasXmlExtension, [&](std::string_view name, bool isFolder) {
-            if (isFolder) {
-                pending.push_back(path + std::string(name) + '/');
-            } else {
-                ++count;
-            }
-        });
-    }
-    return count;
-}
+// Room for the listings the count keeps for the walk: those of about 80,000 files.
+constexpr std::size_t kKeptListingBytes = std::size_t{2} << 20;
 
 std::string_view FirstComponent(std::string_view path) { return path.substr(0, path.find('/')); }
 
 }  // namespace
 
+// Lists every folder below the input folders, on several threads: counts each input's files,
+// finds the inputs of which a folder cannot be listed, and keeps sorted listings for the walk
+// within kKeptListingBytes.
+class FrameSourceWalk::Census {
+  public:
+    explicit Census(std::size_t inputs) : files_(inputs), failures_(inputs) {}
+
+    void AddFolder(std::size_t input, std::string path) {
+        pending_.push_back({input, std::move(path)});
+    }
+
+    // Lists until no folder is left, on up to `threads` threads, the calling one included.
+    void Run(unsigned threads) {
+        helpersWanted_ = threads > 1 ? threads - 1 : 0;
+        Work(true);
+        for (std::thread& helper : helpers_) helper.join();
+    }
+
+    std::size_t files(std::size_t input) const { return files_[input]; }
+    // The failure of the first folder, by path, of the input that could not be listed.
+    const std::optional<std::pair<std::string, platform::SystemError>>& failure(
+        std::size_t input) const {
+        return failures_[input];
+    }
+    std::unordered_map<std::string, Listing>& kept() { return kept_; }
+
+  private:
+    struct Folder {
+        std::size_t input;
+        std::string path;
+    };
+
+    // Helpers start once there are folders for them: a thread that waits from the start is
+    // woken late on a machine with few cores, after the first folders are listed by the other.
+    void Work(bool starter) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (true) {
+            while (pending_.empty() && busy_ > 0) changed_.wait(lock);
+            if (pending_.empty()) return;
+            if (starter && helpers_.size() < helpersWanted_ && pending_.size() > 1) {
+                helpers_.emplace_back([this] { Work(false); });
+            }
+            Folder folder = std::move(pending_.back());
+            pending_.pop_back();
+            ++busy_;
+            lock.unlock();
+            Listing listing;
+            std::optional<platform::SystemError> error;
+            try {
+                List(folder.path, listing);
+            } catch (const platform::SystemError& caught) {
+                error = caught;
+            }
+            lock.lock();
+            --busy_;
+            if (error) {
+                Fail(folder, *error);
+            } else {
+                Take(folder, std::move(listing));
+            }
+            changed_.notify_all();
+        }
+    }
+
+    // Called with the lock held.
+    void Fail(const Folder& folder, platform::SystemError error) {
+        auto& failure = failures_[folder.input];
+        if (!failure || folder.path < failure->first) failure.emplace(folder.path, error);
+    }
+
+    // Counts the listing's files and queues its folders, then keeps it if there is room. Called
+    // with the lock held.
+    void Take(const Folder& folder, Listing listing) {
+        for (const auto& [first, length] : listing.entries) {
+            if (listing.names[first + length - 1] != '/') {
+                ++files_[folder.input];
+            } else {
+                pending_.push_back(
+                    {folder.input, folder.path + listing.names.substr(first, length)});
+            }
+        }
+        const std::size_t bytes = folder.path.size() + listing.names.size() +
+                                  listing.entries.size() * sizeof listing.entries[0];
+        if (bytes > keptRoom_) return;
+        keptRoom_ -= bytes;
+        kept_.emplace(folder.path, std::move(listing));
+    }
+
+    std::vector<std::size_t> files_;
+    std::vector<std::optional<std::pair<std::string, platform::SystemError>>> failures_;
+    std::unordered_map<std::string, Listing> kept_;
+    std::size_t keptRoom_ = kKeptListingBytes;
+    std::vector<Folder> pending_;
+    std::size_t busy_ = 0;  // folders being listed, which may add more
+    std::size_t helpersWanted_ = 0;
+    std::vector<std::thread> helpers_;  // the starter's own
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
 FrameSourceWalk::FrameSourceWalk(std::vector<std::string> inputs, bool keepFolderNames,
-                                 const std::function<void(const std::string& message)>& unlisted)
+                                 const std::function<void(const std::string& message)>& unlisted,
+                                 unsigned threads)
     : keepFolderNames_(keepFolderNames) {
-    for (std::string& input : inputs) {
-        const bool folder = input != "-" && IsDirectory(input);
-        try {
-            count_ += folder ? CountXmlFilesBelow(input) : 1;
-        } catch (const platform::SystemError& error) {
-            if (!unlisted) throw std::runtime_error(CannotList(input, error));
-            unlisted(CannotList(input, error));
+    Census census(inputs.size());
+    std::vector<bool> folders(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        folders[i] = inputs[i] != "-" && IsDirectory(inputs[i]);
+        if (folders[i]) census.AddFolder(i, WithSeparator(inputs[i]));
+    }
+    census.Run(threads);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (const auto& failure = census.failure(i)) {
+            const std::string message = CannotList(inputs[i], failure->second);
+            if (!unlisted) throw std::runtime_error(message);
+            unlisted(message);
             continue;
         }
-        inputs_.emplace_back(std::move(input), folder);
+        count_ += folders[i] ? census.files(i) : 1;
+        inputs_.emplace_back(std::move(inputs[i]), folders[i]);
     }
+    kept_ = std::move(census.kept());
 }
 
 FrameSourceWalk::~FrameSourceWalk() = default;
@@ -107,12 +203,12 @@ bool FrameSourceWalk::Next(FrameSource& source) {
             continue;
         }
         Level& level = levels_[depth_ - 1];
-        if (level.next == level.entries.size()) {
+        if (level.next == level.listing.entries.size()) {
             --depth_;
             continue;
         }
-        const auto [first, length] = level.entries[level.next++];
-        const std::string_view name(level.names.data() + first, length);
+        const auto [first, length] = level.listing.entries[level.next++];
+        const std::string_view name(level.listing.names.data() + first, length);
         std::string path;
         path.reserve(level.path.size() + name.size());  // one allocation, not two
         path += level.path;
@@ -127,34 +223,46 @@ bool FrameSourceWalk::Next(FrameSource& source) {
     }
 }
 
-// Lists `folder` (ending in a separator) as the next level of the walk. Its entries sort as the
-// whole paths below them would: a folder's name is followed by "/", as in every path below it.
+// Lists `folder` (ending in a separator) into `listing`, its entries sorted as the whole paths
+// below them would sort: a folder's name is followed by "/", as in every path below it.
+void FrameSourceWalk::List(const std::string& folder, Listing& listing) {
+    listing.names.clear();
+    listing.entries.clear();
+    platform::ForEachEntryIn(
+        folder, HasXmlExtension, [&listing](std::string_view name, bool isFolder) {
+            const auto first = static_cast<std::uint32_t>(listing.names.size());
+            listing.names += name;
+            if (isFolder) listing.names += '/';
+            listing.entries.emplace_back(first,
+                                         static_cast<std::uint32_t>(listing.names.size() - first));
+        });
+    const std::string_view names = listing.names;
+    std::sort(listing.entries.begin(), listing.entries.end(),
+              [names](const auto& a, const auto& b) {
+                  return names.substr(a.first, a.second) < names.substr(b.first, b.second);
+              });
+}
+
+// Makes `folder` (ending in a separator) the next level of the walk, with the count's listing of
+// it when kept.
 void FrameSourceWalk::Enter(std::string folder) {
     // A level's memory is kept for the next folder at its depth: a study's folders are often
     // alike, and memory that is freed and taken again in pieces of other sizes grows the heap.
     if (depth_ == levels_.size()) levels_.emplace_back();
     Level& level = levels_[depth_];
     level.path = std::move(folder);
-    level.names.clear();
-    level.entries.clear();
     level.next = 0;
-    try {
-        platform::ForEachEntryIn(
-            level.path, HasXmlExtension, [&level](std::string_view name, bool isFolder) {
-                const auto first = static_cast<std::uint32_t>(level.names.size());
-                level.names += name;
-                if (isFolder) level.names += '/';
-                level.entries.emplace_back(first,
-                                           static_cast<std::uint32_t>(level.names.size() - first));
-            });
-    } catch (const platform::SystemError& error) {
-        lateFailures_.push_back(CannotList(inputs_[nextInput_ - 1].first, error));
-        return;
+    if (const auto kept = kept_.find(level.path); kept != kept_.end()) {
+        std::swap(level.listing, kept->second);
+        kept_.erase(kept);
+    } else {
+        try {
+            List(level.path, level.listing);
+        } catch (const platform::SystemError& error) {
+            lateFailures_.push_back(CannotList(inputs_[nextInput_ - 1].first, error));
+            return;
+        }
     }
-    const std::string_view names = level.names;
-    std::sort(level.entries.begin(), level.entries.end(), [names](const auto& a, const auto& b) {
-        return names.substr(a.first, a.second) < names.substr(b.first, b.second);
-    });
     ++depth_;
 }
 

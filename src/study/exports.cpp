@@ -20,7 +20,7 @@ StudySummary detail::ReadStudy(const StudyRun& run, DatasetCatalog& catalog,
         if (run.unlisted) run.unlisted(message);
     };
     // Several inputs keep their folders' own names in the data-set file names.
-    FrameSourceWalk sources(run.inputs, run.inputs.size() > 1, report);
+    FrameSourceWalk sources(run.inputs, run.inputs.size() > 1, report, run.threads);
     catalog.AdmitInWalkOrder(sources.FolderMayRecur());
     if (run.listed) run.listed(sources.Count());
     PipelineOptions pipeline;
