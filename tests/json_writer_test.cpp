@@ -179,6 +179,14 @@ TEST(JsonWriter, NumbersAsTheLibraryWritesThem) {
         }
         ASSERT_EQ(WrittenNumber(value), LibraryNumber(value)) << text;
     }
+    // Whole ten-thousandths below 1e5, written digit by digit, with every digit count and
+    // trailing zeros, and the doubles beside them, which must not be taken for them.
+    for (std::uint32_t k = 0; k < 1000000000; k += k < 200000 ? 1 : 4099) {
+        const double value = (k % 2 ? -1.0 : 1.0) * k / 1e4;
+        for (const double written : {value, std::nextafter(value, k % 3 ? 1e300 : -1e300)}) {
+            ASSERT_EQ(WrittenNumber(written), LibraryNumber(written)) << k;
+        }
+    }
 }
 
 // The data sets' form: each number reads back as the same double, with no fewer digits doing so.
@@ -243,23 +251,28 @@ TEST(JsonWriter, ShortestNumbersReadBackWithTheFewestDigits) {
 }
 
 // Numbers() writes what Number() writes, one value after another: short runs and runs past the
-// room made at once, values that leave the short way in the middle of a run, both layouts.
+// room made at once, values that leave the short way in the middle of a run, in both forms, every
+// layout and at depths beyond the fixed-size indent.
 TEST(JsonWriter, NumbersWriteWhatNumberWritesForEachValue) {
-    std::vector<double> values = {1.5, -0.0, 99999.99, 100000.0, 0.1 + 0.2, NAN, 12, -3.25};
+    using annoxml::detail::NumberForm;
+    std::vector<double> values = {1.5, -0.0, 99999.99, 100000.0, 0.1 + 0.2, NAN, 12, -3.25, 25.625};
     for (int i = 0; i < 300; ++i) values.push_back((i % 3 ? -i : i) * 333.33 + (i % 7 == 0) * 1e-9);
-    for (const int indent : {-1, 2}) {
-        for (std::size_t count = 0; count <= values.size(); count += count < 10 ? 1 : 97) {
-            SCOPED_TRACE(count);
-            JsonWriter each(indent, 0, annoxml::detail::NumberForm::Shortest);
-            JsonWriter all(indent, 0, annoxml::detail::NumberForm::Shortest);
-            for (JsonWriter* out : {&each, &all}) {
-                out->BeginArray();
-                if (count % 2) out->Integer(7);  // the values first in the array, or not
+    for (const NumberForm form : {NumberForm::Shortest, NumberForm::Library}) {
+        for (const auto& [indent, depth] : {std::pair{-1, 0}, {2, 0}, {4, 3}, {4, 20}}) {
+            for (std::size_t count = 0; count <= values.size(); count += count < 10 ? 1 : 97) {
+                SCOPED_TRACE(testing::Message()
+                             << "indent " << indent << ", depth " << depth << ", count " << count);
+                JsonWriter each(indent, depth, form);
+                JsonWriter all(indent, depth, form);
+                for (JsonWriter* out : {&each, &all}) {
+                    out->BeginArray();
+                    if (count % 2) out->Integer(7);  // the values first in the array, or not
+                }
+                for (std::size_t i = 0; i < count; ++i) each.Number(values[i]);
+                all.Numbers(values.data(), count);
+                for (JsonWriter* out : {&each, &all}) out->EndArray();
+                ASSERT_EQ(all.text(), each.text());
             }
-            for (std::size_t i = 0; i < count; ++i) each.Number(values[i]);
-            all.Numbers(values.data(), count);
-            for (JsonWriter* out : {&each, &all}) out->EndArray();
-            ASSERT_EQ(all.text(), each.text());
         }
     }
 }

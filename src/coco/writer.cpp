@@ -201,7 +201,7 @@ void WriteMasks(JsonStream& out, const Header& header) {
 
 void WriteNumbers(JsonStream& out, const double* values, std::size_t count) {
     out.BeginArray();
-    for (std::size_t i = 0; i < count; ++i) out.Number(values[i]);
+    out.Numbers(values, count);
     out.EndArray();
 }
 

@@ -94,9 +94,9 @@ bool WriteShortDecimal(double value, char*& out) {
 // set are image coordinates.
 constexpr double kMaxSmallHundredths = 1e5;
 
-// A separator, a sign, five digits, a point and two: the longest item Numbers() writes for a
-// small whole hundredth. It makes room for runs of up to kMaxRun of them at a time.
-constexpr std::size_t kMaxSmallHundredthsItem = 10;
+// A sign, five digits, a point and four: the longest number that Numbers() writes the short way.
+// It makes room for runs of up to kMaxRun of them at a time.
+constexpr std::size_t kMaxSmallNumber = 11;
 constexpr std::size_t kMaxRun = 64;
 
 // Whole hundredths below 1e5, nearly every coordinate of a data set, take the short way.
@@ -114,11 +114,8 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes k / 100 for 0 <= k < 1e7 in fixed notation, without trailing zeros.
-char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
-    std::uint32_t whole = hundredths / 100;
-    const std::uint32_t fraction = hundredths % 100;
-    if (negative) *out++ = '-';
+// Writes 0 <= whole < 1e5.
+char* WriteSmallWhole(std::uint32_t whole, char* out) {
     const int length = whole < 10 ? 1 : whole < 100 ? 2 : whole < 1000 ? 3 : whole < 10000 ? 4 : 5;
     char* digit = out + length;
     out = digit;
@@ -128,12 +125,51 @@ char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
         whole /= 100;
     }
     if (length % 2 != 0) *--digit = static_cast<char>('0' + whole);  // the leading digit
+    return out;
+}
+
+// Writes k / 100 for 0 <= k < 1e7 in fixed notation, without trailing zeros.
+char* WriteSmallHundredths(bool negative, std::uint32_t hundredths, char* out) {
+    const std::uint32_t fraction = hundredths % 100;
+    if (negative) *out++ = '-';
+    out = WriteSmallWhole(hundredths / 100, out);
     if (fraction != 0) {
         *out++ = '.';
         std::memcpy(out, kDigitPairs + 2 * fraction, 2);
         out += fraction % 10 != 0 ? 2 : 1;
     }
     return out;
+}
+
+// Whole ten-thousandths below 1e5 (integers, halves, quarters, eighths: most coordinates that
+// annotation tools write) in the library's form, digit by digit: fixed notation, ".0" after an
+// integer. WriteShortDecimal's reasoning holds for them: the decimal k / 1e4 that reads as
+// `value` is the only one of 15 digits or fewer that does, and Grisu2 writes it when it lies
+// well inside value's rounding interval.
+bool WriteSmallDecimal(double value, char*& out) {
+    constexpr double kScale = 1e4;
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 1e5)) return false;  // five whole digits at most, as WriteSmallWhole writes
+    const double digits = (magnitude * kScale + 0x1p52) - 0x1p52;  // rounded to an integer
+    if (digits / kScale != magnitude) return false;
+    if (std::fabs(std::fma(-magnitude, kScale, digits)) > EdgeMargin(magnitude) * kScale) {
+        return false;
+    }
+    const auto tenThousandths = static_cast<std::uint32_t>(digits);
+    if (std::signbit(value)) *out++ = '-';
+    out = WriteSmallWhole(tenThousandths / 10000, out);
+    *out++ = '.';
+    std::uint32_t fraction = tenThousandths % 10000;
+    if (fraction == 0) {
+        *out++ = '0';
+        return true;
+    }
+    std::memcpy(out, kDigitPairs + 2 * (fraction / 100), 2);
+    std::memcpy(out + 2, kDigitPairs + 2 * (fraction % 100), 2);
+    int length = 4;
+    for (; fraction % 10 == 0; fraction /= 10) --length;
+    out += length;
+    return true;
 }
 
 // Whole hundredths, as file coordinates and sampled vertices nearly always are, written as
@@ -183,6 +219,10 @@ bool WriteHundredths(double value, char*& out) {
     }
     return true;
 }
+
+// A line break and indent: a fixed-size copy of it, which compiles to a few stores, covers the
+// usual depths.
+constexpr char kLine[64] = "\n                                                              ";
 
 // Printable ASCII without '"' and '\\': copied as it stands by dump().
 constexpr std::array<bool, 256> MakePlainCharacters() {
@@ -238,9 +278,6 @@ void JsonWriter::Append(std::string_view bytes) {
 
 void JsonWriter::NewLine(std::size_t level) {
     const std::size_t pad = (depth_ + level) * static_cast<std::size_t>(indent_);
-    // A fixed-size copy, which compiles to a few stores, covers the usual depths.
-    static constexpr char kLine[64] =
-        "\n                                                              ";
     if (pad + 1 < sizeof kLine) {
         Reserve(sizeof kLine);
         std::memcpy(buffer_.get() + used_, kLine, sizeof kLine);
@@ -286,43 +323,9 @@ void JsonWriter::Integer(long long value) {
     used_ += static_cast<std::size_t>(std::to_chars(out, out + kMaxNumberLength, value).ptr - out);
 }
 
-void JsonWriter::Number(double value) {
-    std::uint32_t hundredths = 0;
-    if (numbers_ == NumberForm::Shortest && IsSmallHundredths(value, hundredths)) {
-        BeginItem();
-        Reserve(kMaxNumberLength);
-        char* const start = buffer_.get() + used_;
-        char* const end = WriteSmallHundredths(std::signbit(value), hundredths, start);
-        used_ += static_cast<std::size_t>(end - start);
-        return;
-    }
-    AnyNumber(value);
-}
-
-void JsonWriter::Numbers(const double* values, std::size_t count) {
-    const bool runs = numbers_ == NumberForm::Shortest && indent_ < 0 && open_ > 0 && !afterKey_;
-    std::size_t i = 0;
-    while (i < count) {
-        std::uint32_t hundredths = 0;
-        if (!runs || !IsSmallHundredths(values[i], hundredths)) {
-            Number(values[i++]);
-            continue;
-        }
-        const std::size_t end = std::min(count, i + kMaxRun);
-        Reserve((end - i) * kMaxSmallHundredthsItem);
-        char* out = buffer_.get() + used_;
-        do {
-            if (!empty_) *out++ = ',';
-            empty_ = false;
-            out = WriteSmallHundredths(std::signbit(values[i]), hundredths, out);
-        } while (++i < end && IsSmallHundredths(values[i], hundredths));
-        used_ = static_cast<std::size_t>(out - buffer_.get());
-    }
-}
-
 // dump() writes doubles with the library's own shortest round-trip formatting, and non-finite
 // values as null.
-void JsonWriter::AnyNumber(double value) {
+void JsonWriter::Number(double value) {
     if (!std::isfinite(value)) {
         Null();
         return;
@@ -331,7 +334,9 @@ void JsonWriter::AnyNumber(double value) {
     Reserve(kMaxNumberLength);
     char* const start = buffer_.get() + used_;
     char* out = start;
-    if (numbers_ == NumberForm::Shortest) {
+    if (WriteSmallNumber(value, out)) {
+        // most coordinates
+    } else if (numbers_ == NumberForm::Shortest) {
         // Fixed or scientific notation, whichever is shorter; both are JSON numbers.
         if (!WriteHundredths(value, out)) {
             out = std::to_chars(start, start + kMaxNumberLength, value).ptr;
@@ -340,6 +345,46 @@ void JsonWriter::AnyNumber(double value) {
         out = nlohmann::detail::to_chars(start, start + kMaxNumberLength, value);
     }
     used_ += static_cast<std::size_t>(out - start);
+}
+
+bool JsonWriter::WriteSmallNumber(double value, char*& out) const {
+    if (numbers_ == NumberForm::Library) return WriteSmallDecimal(value, out);
+    std::uint32_t hundredths = 0;
+    if (!IsSmallHundredths(value, hundredths)) return false;
+    out = WriteSmallHundredths(std::signbit(value), hundredths, out);
+    return true;
+}
+
+void JsonWriter::Numbers(const double* values, std::size_t count) {
+    const std::size_t pad = indent_ < 0 ? 0 : (depth_ + open_) * static_cast<std::size_t>(indent_);
+    if (open_ == 0 || afterKey_ || pad + 1 >= sizeof kLine) {
+        for (std::size_t i = 0; i < count; ++i) Number(values[i]);
+        return;
+    }
+    // Runs of numbers that take the short way, each after its separator and line, with one
+    // check for room a run; any other number is written by Number().
+    const std::size_t line = indent_ < 0 ? 0 : pad + 1;
+    std::size_t i = 0;
+    while (i < count) {
+        const std::size_t end = std::min(count, i + kMaxRun);
+        Reserve((end - i) * (1 + sizeof kLine + kMaxSmallNumber));
+        char* out = buffer_.get() + used_;
+        for (; i < end; ++i) {
+            char* const item = out;
+            if (!empty_) *out++ = ',';
+            if (line != 0) {
+                std::memcpy(out, kLine, sizeof kLine);
+                out += line;
+            }
+            if (!WriteSmallNumber(values[i], out)) {
+                out = item;
+                break;
+            }
+            empty_ = false;
+        }
+        used_ = static_cast<std::size_t>(out - buffer_.get());
+        if (i < end) Number(values[i++]);
+    }
 }
 
 void JsonWriter::String(std::string_view text) {

@@ -52,8 +52,8 @@ class JsonWriter {
     void Integer(long long value);
     // In the writer's NumberForm; null when not finite.
     void Number(double value);
-    // Each value as Number() writes it; in a compact array of the Shortest form, image
-    // coordinates are written with one check for room between them.
+    // Each value as Number() writes it; in an array, image coordinates are written with one
+    // check for room between them.
     void Numbers(const double* values, std::size_t count);
     // Throws the library's type_error for text that is not valid UTF-8, as dump() does.
     void String(std::string_view text);
@@ -75,8 +75,9 @@ class JsonWriter {
     void Open(char bracket);
     void Close(char bracket);
     void Scalar(std::string_view text);
-    // Numbers that take no short way.
-    void AnyNumber(double value);
+    // Writes an image coordinate (a small decimal) in the writer's NumberForm; false for any
+    // other value.
+    bool WriteSmallNumber(double value, char*& out) const;
     // The separator, line break and indent before a value or key in a container. Inline: it
     // precedes every value.
     void BeginItem() {
