@@ -25,22 +25,19 @@ constexpr double kMaxShortDigits = 1e15;
 constexpr int kMinFixedExponent = -4;
 constexpr int kMaxFixedExponent = 15;
 
-double NextAbove(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    ++bits;
-    std::memcpy(&value, &bits, sizeof bits);
-    return value;
-}
-
-// How far from `magnitude` a decimal may lie and still be written by Grisu2: within half an ulp
-// on either side, less the tiny fraction of an ulp by which Grisu2 narrows the interval; below a
-// power of two the interval is half as wide, a quarter of the ulp above.
+// How far from `magnitude`, a normal double of 2^-970 or more, a decimal may lie and still be
+// written by Grisu2: within half an ulp on either side, less the tiny fraction of an ulp by which
+// Grisu2 narrows the interval; below a power of two the interval is half as wide, a quarter of
+// the ulp above.
 double EdgeMargin(double magnitude) {
+    constexpr std::uint64_t kFractionBits = (std::uint64_t{1} << 52) - 1;
     std::uint64_t bits;
     std::memcpy(&bits, &magnitude, sizeof bits);
-    const bool powerOfTwo = (bits & ((std::uint64_t{1} << 52) - 1)) == 0;
-    return (powerOfTwo ? 0.2 : 0.45) * (NextAbove(magnitude) - magnitude);
+    // The ulp: the exponent 52 binary places lower, without fraction.
+    const std::uint64_t ulpBits = (bits & ~kFractionBits) - (std::uint64_t{52} << 52);
+    double ulp;
+    std::memcpy(&ulp, &ulpBits, sizeof ulp);
+    return ((bits & kFractionBits) == 0 ? 0.2 : 0.45) * ulp;
 }
 
 // Times 1e8, a value read from a decimal with at most 8 places lies within about 2^-52 of itself
@@ -114,18 +111,30 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+char* WritePair(std::uint32_t pair, char* out) {
+    std::memcpy(out, kDigitPairs + 2 * pair, 2);
+    return out + 2;
+}
+
 // Writes 0 <= whole < 1e5.
 char* WriteSmallWhole(std::uint32_t whole, char* out) {
-    const int length = whole < 10 ? 1 : whole < 100 ? 2 : whole < 1000 ? 3 : whole < 10000 ? 4 : 5;
-    char* digit = out + length;
-    out = digit;
-    while (whole >= 10) {
-        digit -= 2;
-        std::memcpy(digit, kDigitPairs + 2 * (whole % 100), 2);
-        whole /= 100;
+    if (whole < 100) {
+        if (whole >= 10) return WritePair(whole, out);
+        *out = static_cast<char>('0' + whole);
+        return out + 1;
     }
-    if (length % 2 != 0) *--digit = static_cast<char>('0' + whole);  // the leading digit
-    return out;
+    if (whole >= 10000) {
+        *out++ = static_cast<char>('0' + whole / 10000);
+        whole %= 10000;
+        return WritePair(whole % 100, WritePair(whole / 100, out));
+    }
+    const std::uint32_t high = whole / 100;
+    if (high >= 10) {
+        out = WritePair(high, out);
+    } else {
+        *out++ = static_cast<char>('0' + high);
+    }
+    return WritePair(whole % 100, out);
 }
 
 // Writes k / 100 for 0 <= k < 1e7 in fixed notation, without trailing zeros.
@@ -152,23 +161,20 @@ bool WriteSmallDecimal(double value, char*& out) {
     if (!(magnitude < 1e5)) return false;  // five whole digits at most, as WriteSmallWhole writes
     const double digits = (magnitude * kScale + 0x1p52) - 0x1p52;  // rounded to an integer
     if (digits / kScale != magnitude) return false;
-    if (std::fabs(std::fma(-magnitude, kScale, digits)) > EdgeMargin(magnitude) * kScale) {
+    if (magnitude != 0 &&
+        std::fabs(std::fma(-magnitude, kScale, digits)) > EdgeMargin(magnitude) * kScale) {
         return false;
     }
     const auto tenThousandths = static_cast<std::uint32_t>(digits);
     if (std::signbit(value)) *out++ = '-';
     out = WriteSmallWhole(tenThousandths / 10000, out);
     *out++ = '.';
-    std::uint32_t fraction = tenThousandths % 10000;
-    if (fraction == 0) {
-        *out++ = '0';
-        return true;
-    }
-    std::memcpy(out, kDigitPairs + 2 * (fraction / 100), 2);
-    std::memcpy(out + 2, kDigitPairs + 2 * (fraction % 100), 2);
-    int length = 4;
-    for (; fraction % 10 == 0; fraction /= 10) --length;
-    out += length;
+    const std::uint32_t fraction = tenThousandths % 10000;
+    const std::uint32_t high = fraction / 100;
+    const std::uint32_t low = fraction % 100;
+    WritePair(low, WritePair(high, out));
+    // Without trailing zeros, but for the one after an integer.
+    out += low != 0 ? (low % 10 != 0 ? 4 : 3) : (high % 10 != 0 ? 2 : 1);
     return true;
 }
 
