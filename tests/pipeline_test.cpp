@@ -89,6 +89,48 @@ TEST(FramePipeline, DeliversEveryItemInInputOrderOnAnyNumberOfThreads) {
     }
 }
 
+// The reading threads open files by name in a folder they keep open: whatever the order of
+// folders, missing files and folders, and paths that name no file, each item must read or fail
+// as ReadFrame reads the whole path.
+TEST(FramePipeline, ReadsAndFailsAsReadingTheWholePathDoes) {
+    const test::TempDir dir;
+    for (const char* folder : {"a", "b"}) std::filesystem::create_directory(dir.File(folder));
+    const std::string frame =
+        "<Annotation><ImageInformation><FileName>x.png</FileName><Width>8</Width><Height>8"
+        "</Height></ImageInformation><User UserID=\"u\"/></Annotation>";
+    dir.Write("a/1.xml", frame);
+    dir.Write("a/2.xml", "<Annotation>");
+    dir.Write("b/3.xml", frame);
+    const std::vector<std::string> paths = {
+        dir.File("a/1.xml"),   dir.File("a/2.xml"), dir.File("a/missing.xml"),
+        dir.File("b/3.xml"),   dir.File("a/1.xml"), dir.File("missing/1.xml"),
+        dir.File("a/1.xml/x"), dir.File("a") + "/", dir.File("a"),
+        dir.File("b/3.xml"),   "no-such-frame.xml",
+    };
+    std::vector<std::string> expected;
+    std::vector<FrameSource> sources;
+    for (const std::string& path : paths) {
+        try {
+            expected.push_back(ReadFrame(path).fileName);
+        } catch (const FrameError& error) {
+            expected.push_back(error.detail());
+        } catch (const std::exception& error) {
+            expected.push_back(error.what());
+        }
+        sources.push_back(FrameSource::File(path));
+    }
+    for (const unsigned threads : {1u, 2u}) {
+        PipelineOptions options;
+        options.threads = threads;
+        std::vector<std::string> read;
+        RunFramePipeline(sources, options, [&](FrameItem& item) {
+            read.push_back(item.frame ? item.frame->fileName : item.error);
+            return std::string();
+        });
+        EXPECT_EQ(read, expected) << threads << " threads";
+    }
+}
+
 TEST(FramePipeline, ConsumerFailuresCountAndStopRequestsLeaveTheRestUnread) {
     const test::TempDir dir;
     const std::vector<FrameSource> sources = WriteFrames(dir, 600);

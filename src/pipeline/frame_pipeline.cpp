@@ -9,6 +9,8 @@
 #include <optional>
 #include <thread>
 
+#include "reader/load.h"
+
 namespace annoxml {
 namespace {
 
@@ -120,6 +122,7 @@ class ReorderWindow {
 
     // Reads items until the sources run out or a stop signal arrives.
     void Read(std::size_t reader) {
+        const detail::FolderLookups lookups;
         std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
             while (!Claimable() && !Stopped()) {
@@ -298,6 +301,7 @@ PipelineSummary RunFramePipeline(SourceFeed& sources, const PipelineOptions& opt
     }
 
     PipelineSummary summary;
+    const detail::FolderLookups lookups;
     while (ItemPointer owned = window.Next()) {
         FrameItem& item = owned->item;
         std::string error = Consumed(consume, item);

@@ -97,6 +97,12 @@ std::FILE* OpenStreamForReading(const std::string& path) noexcept;
 
 // Reading. Each throws SystemError.
 int OpenForReading(const std::string& path);
+// A descriptor of `folder` through which OpenForReadingIn opens its files by name, so that the
+// system looks up one name instead of every folder on the path; -1 where there is none to be
+// had (Windows, or a folder that cannot be opened so). Never throws.
+int OpenFolderForLookups(const std::string& folder) noexcept;
+// The file `name` of the folder `folder` (from OpenFolderForLookups), as OpenForReading opens it.
+int OpenForReadingIn(int folder, const char* name);
 // The size of the open regular file, or -1 when it is a pipe, FIFO or device; EISDIR for a folder.
 std::int64_t RegularFileSize(int fd);
 // Reads at most `room` bytes into `into`; 0 at the end.

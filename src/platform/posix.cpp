@@ -185,6 +185,21 @@ int OpenForReading(const std::string& path) {
     return fd;
 }
 
+int OpenFolderForLookups(const std::string& folder) noexcept {
+#ifdef O_PATH
+    // Needs no permission to list the folder, only to search it, as opening by path does.
+    return open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+int OpenForReadingIn(int folder, const char* name) {
+    const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) ThrowErrno();
+    return fd;
+}
+
 std::int64_t RegularFileSize(int fd) {
     struct stat status {};
     if (fstat(fd, &status) != 0) ThrowErrno();

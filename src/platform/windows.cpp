@@ -290,6 +290,10 @@ int OpenForReading(const std::string& path) {
     ThrowErrno();
 }
 
+int OpenFolderForLookups(const std::string&) noexcept { return -1; }
+
+int OpenForReadingIn(int, const char*) { throw SystemError{ENOSYS}; }
+
 std::int64_t RegularFileSize(int fd) {
     struct _stati64 status {};
     if (_fstati64(fd, &status) != 0) ThrowErrno();

@@ -71,7 +71,7 @@ bool ElementTree::Scan(std::string_view text) {
             }
             p = stop;
         } else if (*++p == '/') {
-            if (open == kNone || !(p = EndTagEnd(p + 1, elements_[open].name))) return false;
+            if (open == kNone || !(p = EndTagEnd(p + 1, end, elements_[open].name))) return false;
             elements_[open].end = size();
             open = elements_[open].parent;
             rootClosed = open == kNone;
@@ -135,11 +135,12 @@ const char* ElementTree::StartTagEnd(const char* p, Index parent, bool& closesIt
 }
 
 // "name" space* ">", from after the "</".
-const char* ElementTree::EndTagEnd(const char* p, std::string_view name) {
-    for (const char c : name) {
-        if (*p++ != c) return nullptr;
+const char* ElementTree::EndTagEnd(const char* p, const char* end, std::string_view name) {
+    if (static_cast<std::size_t>(end - p) < name.size() ||
+        std::memcmp(p, name.data(), name.size()) != 0) {
+        return nullptr;
     }
-    p = SkipSpace(p);
+    p = SkipSpace(p + name.size());
     return *p == '>' ? p + 1 : nullptr;
 }
 

@@ -88,7 +88,7 @@ class ElementTree {
     // Where the tag that starts at `p` ends, having added its element; null when it is not one
     // the scanner reads.
     const char* StartTagEnd(const char* p, Index parent, bool& closesItself);
-    static const char* EndTagEnd(const char* p, std::string_view name);
+    static const char* EndTagEnd(const char* p, const char* end, std::string_view name);
     // Sets the element's text from `raw` unless that is only white space.
     void KeepFirstText(Index element, std::string_view raw);
     // Sets each element's end from the parents of those after it.

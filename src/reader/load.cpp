@@ -49,7 +49,7 @@ class Descriptor {
 void ReadWhole(const std::string& path, DocumentBytes& buffer) {
     int fd = -1;
     try {
-        fd = platform::OpenForReading(path);
+        fd = FolderLookups::OpenOnThisThread(path);
     } catch (const platform::SystemError& error) {
         FailToOpen(error.error);
     }
@@ -71,7 +71,35 @@ void ReadWhole(const std::string& path, DocumentBytes& buffer) {
     }
 }
 
+thread_local FolderLookups* threadLookups = nullptr;
+
 }  // namespace
+
+FolderLookups::FolderLookups() : outer_(threadLookups) { threadLookups = this; }
+
+FolderLookups::~FolderLookups() {
+    if (descriptor_ >= 0) platform::CloseQuietly(descriptor_);
+    threadLookups = outer_;
+}
+
+int FolderLookups::OpenOnThisThread(const std::string& path) {
+    return threadLookups ? threadLookups->Open(path) : platform::OpenForReading(path);
+}
+
+int FolderLookups::Open(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        return platform::OpenForReading(path);
+    }
+    const std::string_view folder(path.data(), slash + 1);
+    if (folder != folder_) {
+        if (descriptor_ >= 0) platform::CloseQuietly(descriptor_);
+        folder_.assign(folder);
+        descriptor_ = platform::OpenFolderForLookups(folder_);
+    }
+    if (descriptor_ < 0) return platform::OpenForReading(path);
+    return platform::OpenForReadingIn(descriptor_, path.c_str() + slash + 1);
+}
 
 pugi::xml_document ParseDocumentBytes(DocumentBytes& buffer) {
     pugi::xml_document doc;

@@ -67,6 +67,29 @@ class DocumentBytes {
 // LoadDocument does when it cannot be read.
 DocumentBytes ReadDocumentBytes(const std::string& path);
 
+// While one lives, ReadDocumentBytes on its thread opens each file by name in its folder, which
+// stays open from one file to the next: files read in folder order then cost the system the
+// lookup of one name each instead of every folder on their path. For threads that read many
+// files, such as a frame pipeline's; the folder is closed with it.
+class FolderLookups {
+  public:
+    FolderLookups();
+    ~FolderLookups();
+    FolderLookups(const FolderLookups&) = delete;
+    FolderLookups& operator=(const FolderLookups&) = delete;
+
+    // Opens `path` for reading, as platform::OpenForReading does, through the calling thread's
+    // FolderLookups when it has one.
+    static int OpenOnThisThread(const std::string& path);
+
+  private:
+    int Open(const std::string& path);
+
+    std::string folder_;  // with its final separator
+    int descriptor_ = -1;
+    FolderLookups* outer_;
+};
+
 // Parses bytes read by ReadDocumentBytes, which it takes over, as LoadDocument parses a file.
 pugi::xml_document ParseDocumentBytes(DocumentBytes& bytes);
 
