@@ -276,6 +276,11 @@ TEST(DatasetSources, WalkGivesTheOrderOfTheWholePathsSorted) {
         {"d/d/d/d.xml", "d/d.xml", "d/d/d.xml", "d.xml", "d-/d.xml", "d/e/x.xml", "d/c.xml",
          "d/d-/x.xml", "d/d.xml0/x.xml"},
         {"x.xml/inner.xml", "x.xml0/y.xml", "x.xm/z.xml", "notes.txt", "a/notes.txt", "e/f/g.txt"},
+        // Names alike in their first bytes and beyond the eight after those, and names that
+        // begin other names.
+        {"p-aaaaaaaaaa2.xml", "p-aaaaaaaaaa1.xml", "p-aaaaaaaaaa10.xml", "p-aaaaaaaa.xml",
+         "p-aaaaaaaa/x.xml", "p-b.xml", "p-aaaaaaaaaa1.xml0/y.xml", "q/frame-00000000002.xml",
+         "q/frame-00000000001.xml", "q/frame-0000000001.xml", "q/frame-000000000.xml"},
     };
     for (const std::vector<std::string>& tree : trees) {
         const test::TempDir dir;

@@ -59,6 +59,50 @@ constexpr std::size_t kKeptListingBytes = std::size_t{2} << 20;
 
 std::string_view FirstComponent(std::string_view path) { return path.substr(0, path.find('/')); }
 
+// The eight bytes of `name` from `at` as a number that orders as they do, zeros past its end
+// (no name holds a zero byte, so a shorter name orders first).
+std::uint64_t SortKey(std::string_view name, std::size_t at) {
+    unsigned char bytes[8] = {};
+    if (at < name.size()) {
+        std::memcpy(bytes, name.data() + at, std::min<std::size_t>(sizeof bytes, name.size() - at));
+    }
+    std::uint64_t key = 0;
+    for (const unsigned char byte : bytes) key = key << 8 | byte;
+    return key;
+}
+
+// The names of a folder mostly begin alike ("frame-0..."): past what all of them share, eight
+// bytes as a number order nearly all of them, and whole names are compared only where those are
+// equal. Folders of tens of thousands of files are sorted in a fraction of the time.
+void SortByName(std::string_view names,
+                std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
+    using Entry = std::pair<std::uint32_t, std::uint32_t>;
+    const auto name = [names](const Entry& entry) {
+        return names.substr(entry.first, entry.second);
+    };
+    if (entries.empty()) return;
+    const std::string_view first = name(entries.front());
+    std::size_t shared = first.size();
+    for (const Entry& entry : entries) {
+        const std::string_view other = name(entry);
+        shared = static_cast<std::size_t>(
+            std::mismatch(first.begin(), first.begin() + std::min(shared, other.size()),
+                          other.begin())
+                .first -
+            first.begin());
+    }
+    std::vector<std::pair<std::uint64_t, Entry>> keyed;
+    keyed.reserve(entries.size());
+    for (const Entry& entry : entries) {
+        keyed.emplace_back(SortKey(name(entry), shared), entry);
+    }
+    std::sort(keyed.begin(), keyed.end(), [&name](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return name(a.second) < name(b.second);
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) entries[i] = keyed[i].second;
+}
+
 }  // namespace
 
 // Lists every folder below the input folders, on several threads: counts each input's files,
@@ -236,11 +280,7 @@ void FrameSourceWalk::List(const std::string& folder, Listing& listing) {
             listing.entries.emplace_back(first,
                                          static_cast<std::uint32_t>(listing.names.size() - first));
         });
-    const std::string_view names = listing.names;
-    std::sort(listing.entries.begin(), listing.entries.end(),
-              [names](const auto& a, const auto& b) {
-                  return names.substr(a.first, a.second) < names.substr(b.first, b.second);
-              });
+    SortByName(listing.names, listing.entries);
 }
 
 // Makes `folder` (ending in a separator) the next level of the walk, with the count's listing of
