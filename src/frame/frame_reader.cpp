@@ -120,12 +120,18 @@ class ShapeReader {
     std::vector<Point> DirectPoints() const {
         std::vector<Point> points;
         points.reserve(kUsualPoints);
+        ReadDirectPoints(points);
+        return points;
+    }
+
+    // The same into `points`, emptied first, for points that are not kept.
+    void ReadDirectPoints(std::vector<Point>& points) const {
+        points.clear();
         PointPairs pairs(*this, points);
         tree_.ForEachChild(element_, [&](Element child) {
             if (detail::IsName(tree_[child].name, "Point")) pairs.Add(tree_[child].text);
         });
         pairs.Finish();
-        return points;
     }
 
     // The points of every `Point` at any depth inside each direct child named `container`.
@@ -270,10 +276,32 @@ std::vector<Point> EllipseOutline(const ShapeReader& shape) {
                                   detail::DistanceFromLine(*height, axis[0], axis[1]));
 }
 
+// The thread's room for the points that a shape's outline is computed from, kept for the next
+// shape unless a shape of very many points grew it.
+class ScratchPoints {
+  public:
+    ScratchPoints()
+        : points_(platform::PerThread<std::vector<Point>>([] { return std::vector<Point>(); })) {}
+    ~ScratchPoints() {
+        if (points_.capacity() > kKeptPoints) std::vector<Point>().swap(points_);
+    }
+    ScratchPoints(const ScratchPoints&) = delete;
+    ScratchPoints& operator=(const ScratchPoints&) = delete;
+
+    std::vector<Point>& get() { return points_; }
+
+  private:
+    static constexpr std::size_t kKeptPoints = 1024;
+
+    std::vector<Point>& points_;
+};
+
 std::vector<Point> OutlineOf(const ShapeReader& shape, ShapeKind kind) {
     switch (kind) {
         case ShapeKind::Rectangle: {
-            const std::vector<Point> points = shape.DirectPoints();
+            ScratchPoints scratch;
+            std::vector<Point>& points = scratch.get();
+            shape.ReadDirectPoints(points);
             RequireOutlinePoints(shape, points, 3);
             return detail::RectangleOutline(points[0], points[2]);
         }
@@ -289,7 +317,9 @@ std::vector<Point> OutlineOf(const ShapeReader& shape, ShapeKind kind) {
         }
         case ShapeKind::Circle: {
             const Point center = shape.RequiredPoint("Center");
-            const std::vector<Point> points = shape.DirectPoints();
+            ScratchPoints scratch;
+            std::vector<Point>& points = scratch.get();
+            shape.ReadDirectPoints(points);
             RequireOutlinePoints(shape, points, 1);
             return detail::CircleOutline(center, detail::Distance(center, points[0]));
         }
@@ -567,6 +597,26 @@ ElementTree& ThreadTree() {
     return platform::PerThread<ElementTree>([] { return ElementTree(); });
 }
 
+// The thread's current document, whose room is kept for the next one unless it is larger than
+// most: a study's frames then take no allocation each, and their bytes land in memory that is
+// already in the cache.
+class ThreadDocument {
+  public:
+    ThreadDocument()
+        : bytes_(
+              platform::PerThread<detail::DocumentBytes>([] { return detail::DocumentBytes(); })) {}
+    ~ThreadDocument() { bytes_.Clear(kKeptBytes); }
+    ThreadDocument(const ThreadDocument&) = delete;
+    ThreadDocument& operator=(const ThreadDocument&) = delete;
+
+    detail::DocumentBytes& bytes() { return bytes_; }
+
+  private:
+    static constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+
+    detail::DocumentBytes& bytes_;
+};
+
 }  // namespace
 
 const char* KindName(ShapeKind kind) { return kKinds[static_cast<int>(kind)].name.data(); }
@@ -594,7 +644,9 @@ Frame ReadFrame(const pugi::xml_document& doc, const std::string& source,
 Frame ReadFrame(const std::string& path) { return ReadFrame(path, nullptr); }
 
 Frame ReadFrame(const std::string& path, std::vector<std::string>* problems) {
-    detail::DocumentBytes bytes = detail::ReadDocumentBytes(path);
+    ThreadDocument document;
+    detail::DocumentBytes& bytes = document.bytes();
+    detail::ReadDocumentBytes(path, bytes);
     bytes.Reserve(1);
     *bytes.end() = '\0';  // after the text, as the scanner needs it
     ElementTree& tree = ThreadTree();

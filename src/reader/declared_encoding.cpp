@@ -150,6 +150,11 @@ bool ParserReadsAsItIs(std::string_view document) {
         (StartsWith(document, {0xFE, 0xFF}) || StartsWith(document, {0xFF, 0xFE}))) {
         return false;
     }
+    // The declaration that nearly every annotation file starts with.
+    for (const std::string_view usual : {"<?xml version=\"1.0\" encoding=\"utf-8\"?>",
+                                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"}) {
+        if (document.substr(0, usual.size()) == usual) return true;
+    }
     const std::optional<std::string_view> encoding = DeclarationScanner(document).Encoding();
     if (!encoding) return true;
     if (EqualsIgnoringCase(*encoding, "iso-8859-1") || EqualsIgnoringCase(*encoding, "latin1")) {

@@ -134,6 +134,11 @@ DocumentBytes ReadDocumentBytes(const std::string& path) {
     return bytes;
 }
 
+void ReadDocumentBytes(const std::string& path, DocumentBytes& bytes) {
+    bytes.Clear(SIZE_MAX);
+    ReadWhole(path, bytes);
+}
+
 pugi::xml_document LoadDocument(const std::string& path) {
     DocumentBytes bytes = ReadDocumentBytes(path);
     return ParseDocumentBytes(bytes);

@@ -28,6 +28,14 @@ class DocumentBytes {
 
     char* data() { return data_; }
     std::size_t size() const { return size_; }
+    // Empties the buffer, keeping its room unless that is larger than `kept` bytes.
+    void Clear(std::size_t kept) {
+        size_ = 0;
+        if (capacity_ <= kept) return;
+        Free(data_);
+        data_ = nullptr;
+        capacity_ = 0;
+    }
     std::string_view view() const { return {data_, size_}; }
 
     // Room for at least `extra` more bytes after the filled ones.
@@ -66,6 +74,8 @@ class DocumentBytes {
 // The whole content of the file at `path` (regular file, pipe, FIFO or device). Throws as
 // LoadDocument does when it cannot be read.
 DocumentBytes ReadDocumentBytes(const std::string& path);
+// The same into `bytes`, which it empties first, in the room they have.
+void ReadDocumentBytes(const std::string& path, DocumentBytes& bytes);
 
 // While one lives, ReadDocumentBytes on its thread opens each file by name in its folder, which
 // stays open from one file to the next: files read in folder order then cost the system the
