@@ -168,12 +168,16 @@ class AnnotationSpool {
         if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
             throw std::runtime_error("Cannot write a temporary file");
         }
+        fileBytes_ += bytes.size();
     }
 
     void CopyTo(detail::OutputFile& output) {
         output.Write(memory_);
         if (!file_) return;
-        if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+        if (std::fflush(file_) != 0) throw std::runtime_error("Cannot read a temporary file back");
+        // Copied by the system where it can, not through this process's memory.
+        if (output.WriteContentOf(file_, fileBytes_)) return;
+        if (std::fseek(file_, 0, SEEK_SET) != 0) {
             throw std::runtime_error("Cannot read a temporary file back");
         }
         std::string chunk(1 << 20, '\0');
@@ -190,6 +194,7 @@ class AnnotationSpool {
     std::string memory_;
     std::unique_ptr<char[]> fileBuffer_;  // file_'s, closed before it is freed
     std::FILE* file_ = nullptr;
+    std::size_t fileBytes_ = 0;
 };
 
 }  // namespace detail

@@ -127,6 +127,10 @@ int CreateNewFile(const std::string& path);
 // Gives the new file `fd` the permission bits and, where allowed, the owner of `replaced`.
 void TakeOverAttributes(int fd, const std::string& replaced);
 void WriteAll(int fd, std::string_view bytes);
+// Appends to `to` the first `bytes` bytes of the file `from` (the descriptor of `stream`, which
+// the caller has flushed), copied by the system without passing through this process; false,
+// nothing written, where the system cannot do so (Windows). A file shorter than `bytes` is EIO.
+bool AppendFileContent(std::FILE* stream, std::size_t bytes, int to);
 // Closes `fd`; throws when the close reports a failed write.
 void Close(int fd);
 // Renames `from` to `to`, replacing the file at `to` in one step.

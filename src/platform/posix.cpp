@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <locale.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -297,6 +298,22 @@ void WriteAll(int fd, std::string_view bytes) {
         }
         written += static_cast<std::size_t>(n);
     }
+}
+
+bool AppendFileContent(std::FILE* stream, std::size_t bytes, int to) {
+    const int from = fileno(stream);
+    off_t offset = 0;
+    while (bytes > 0) {
+        const ssize_t n = sendfile(to, from, &offset, bytes);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (offset == 0 && (errno == EINVAL || errno == ENOSYS)) return false;
+            ThrowErrno();
+        }
+        if (n == 0) throw SystemError{EIO};
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void Close(int fd) {

@@ -343,6 +343,8 @@ void WriteAll(int fd, std::string_view bytes) {
     }
 }
 
+bool AppendFileContent(std::FILE*, std::size_t, int) { return false; }
+
 void Close(int fd) {
     if (_close(fd) != 0) ThrowErrno();
 }

@@ -126,6 +126,15 @@ void OutputFile::Write(std::string_view bytes) {
     buffer_.append(bytes);
 }
 
+bool OutputFile::WriteContentOf(std::FILE* stream, std::size_t bytes) {
+    if (!buffer_.empty()) Flush();
+    try {
+        return platform::AppendFileContent(stream, bytes, fd_);
+    } catch (const SystemError& error) {
+        Fail(error.error);
+    }
+}
+
 void OutputFile::Commit() {
     Flush();
     const int fd = fd_;

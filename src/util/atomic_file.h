@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     void Write(std::string_view bytes);
+    // Writes the first `bytes` bytes of `stream`, flushed, copied by the system where it can;
+    // false, nothing written, where it cannot: the caller writes them then.
+    bool WriteContentOf(std::FILE* stream, std::size_t bytes);
     void Commit();
 
     const std::string& path() const { return path_; }
