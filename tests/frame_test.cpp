@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -579,6 +580,40 @@ TEST(FrameReader, DeclaredEncodingsAndMarksReadAsTheirTree) {
         SCOPED_TRACE(document.substr(0, 48));
         const std::string path = dir.Write("frame.xml", document);
         ExpectFileReadsAsTree(path, [&] { return LoadQuietly(path); });
+    }
+}
+
+// A thread keeps its document buffer and scratch points from one frame to the next and gives
+// back what a large frame grew: each frame must read as on a fresh thread, whatever came before.
+TEST(FrameReader, FramesReadAlikeWhateverTheThreadReadBefore) {
+    const annoxml::test::TempDir dir;
+    std::string many;  // a document past 1 MB, of shapes past a thousand points
+    for (int i = 0; i < 100000; ++i) many += "<Point>" + std::to_string(i % 640) + ",1</Point>";
+    const std::string rectangle = "<Rectangle Index=\"1\" Label=\"Polyp\">";
+    const std::vector<std::string> paths = {
+        dir.Write("small.xml",
+                  Document(rectangle + "<Point>1,1</Point><Point>9,1</Point><Point>9,9</Point>"
+                                       "</Rectangle>")),
+        dir.Write("large.xml", Document(rectangle + many +
+                                        "</Rectangle><Circle Index=\"2\" Label=\"Polyp\">"
+                                        "<Center>50,50</Center>" +
+                                        many + "</Circle>")),
+        dir.Write("parsed.xml", Document("<!-- left to the parser --><Circle Index=\"1\" "
+                                         "Label=\"Polyp\"><Center>5,5</Center><Point>1,5</Point>"
+                                         "</Circle>")),
+        dir.Write("odd.xml",
+                  Document(rectangle + "<Point>1,1</Point><Point>9</Point></Rectangle>")),
+    };
+    const auto read = [](const std::string& path) {
+        return annoxml::test::ReadingText(
+            [&](std::vector<std::string>* problems) { return ReadFrame(path, problems); });
+    };
+    std::vector<std::string> fresh;
+    for (const std::string& path : paths) {
+        std::thread([&] { fresh.push_back(read(path)); }).join();
+    }
+    for (const std::size_t i : {0, 1, 2, 3, 1, 0, 2, 1, 3, 0}) {
+        EXPECT_EQ(read(paths[i]), fresh[i]) << paths[i];
     }
 }
 
