@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -117,10 +118,13 @@ class FrameSourceWalk::Census {
     }
 
     // Lists until no folder is left, on up to `threads` threads, the calling one included.
+    // Rethrows, once every thread is done, what stopped the listing other than a folder that
+    // cannot be listed (memory running out).
     void Run(unsigned threads) {
         helpersWanted_ = threads > 1 ? threads - 1 : 0;
         Work(true);
         for (std::thread& helper : helpers_) helper.join();
+        if (error_) std::rethrow_exception(error_);
     }
 
     std::size_t files(std::size_t input) const { return files_[input]; }
@@ -139,33 +143,51 @@ class FrameSourceWalk::Census {
 
     // Helpers start once there are folders for them: a thread that waits from the start is
     // woken late on a machine with few cores, after the first folders are listed by the other.
+    // Nothing escapes it: an exception leaving a helper would end the process.
     void Work(bool starter) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
             while (pending_.empty() && busy_ > 0) changed_.wait(lock);
             if (pending_.empty()) return;
-            if (starter && helpers_.size() < helpersWanted_ && pending_.size() > 1) {
-                helpers_.emplace_back([this] { Work(false); });
-            }
+            if (starter && helpers_.size() < helpersWanted_ && pending_.size() > 1) StartHelper();
             Folder folder = std::move(pending_.back());
             pending_.pop_back();
             ++busy_;
             lock.unlock();
             Listing listing;
-            std::optional<platform::SystemError> error;
+            std::optional<platform::SystemError> failure;
+            std::exception_ptr error;
             try {
                 List(folder.path, listing);
             } catch (const platform::SystemError& caught) {
-                error = caught;
+                failure = caught;
+            } catch (...) {
+                error = std::current_exception();
             }
             lock.lock();
             --busy_;
-            if (error) {
-                Fail(folder, *error);
-            } else {
-                Take(folder, std::move(listing));
+            try {
+                if (error) std::rethrow_exception(error);
+                if (failure) {
+                    Fail(folder, *failure);
+                } else {
+                    Take(folder, std::move(listing));
+                }
+            } catch (...) {
+                // The other threads stop after their current folder.
+                if (!error_) error_ = std::current_exception();
+                pending_.clear();
             }
             changed_.notify_all();
+        }
+    }
+
+    // A system that refuses another thread leaves the listing to the threads there are.
+    void StartHelper() {
+        try {
+            helpers_.emplace_back([this] { Work(false); });
+        } catch (const std::system_error&) {
+            helpersWanted_ = helpers_.size();
         }
     }
 
@@ -188,9 +210,10 @@ class FrameSourceWalk::Census {
         }
         const std::size_t bytes = folder.path.size() + listing.names.size() +
                                   listing.entries.size() * sizeof listing.entries[0];
-        if (bytes > keptRoom_) return;
-        keptRoom_ -= bytes;
-        kept_.emplace(folder.path, std::move(listing));
+        // A folder given twice is kept once.
+        if (bytes <= keptRoom_ && kept_.emplace(folder.path, std::move(listing)).second) {
+            keptRoom_ -= bytes;
+        }
     }
 
     std::vector<std::size_t> files_;
@@ -201,6 +224,7 @@ class FrameSourceWalk::Census {
     std::size_t busy_ = 0;  // folders being listed, which may add more
     std::size_t helpersWanted_ = 0;
     std::vector<std::thread> helpers_;  // the starter's own
+    std::exception_ptr error_;
     std::mutex mutex_;
     std::condition_variable changed_;
 };
